@@ -1,0 +1,15 @@
+// Console output: every message of the system is one line on standard output.
+#pragma once
+
+#include <string>
+
+namespace tarvik {
+
+// Prints `text` and a newline to standard output, then flushes. `channel` is
+// carried for the callers' sake and has no effect on what is printed.
+void logLine(int channel, const std::string& text);
+
+// Prints `text` and a newline to standard output, then flushes.
+void printLine(const std::string& text);
+
+}  // namespace tarvik
