@@ -1,11 +1,23 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, everything that building and testing tarvik needs.
+# Installs from Debian's packages what building and testing tarvik needs;
+# with --training, also what the model pipeline in training/ needs.
 set -euo pipefail
 
+# Build and tests.
 packages=(
   build-essential cmake clang-format
   libgtest-dev libbenchmark-dev
+  praat
 )
+# With --training: the model pipeline and its data sources as well.
+if [ "${1:-}" = "--training" ]; then
+  packages+=(
+    python3-torch python3-numpy ffmpeg sox
+    asterisk-core-sounds-en-g722 asterisk-core-sounds-es-g722
+    asterisk-core-sounds-fr-g722 asterisk-core-sounds-it-g722
+    espeak-ng festival festvox-kallpc16k flite asterisk-moh-opsound-wav
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
