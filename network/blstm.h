@@ -2,6 +2,7 @@
 // blocks and one output layer over both, streamed in blocks of frames with look-ahead.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,16 @@ struct BLSTMParameters {
     std::vector<double> bwd_biases;
     std::vector<double> out_weights;
     std::vector<double> out_biases;
+
+    // The eight arrays in file order.
+    std::array<std::vector<double>*, 8> inFileOrder() {
+        return {&fwd_weights,      &fwd_peep_weights, &fwd_biases,  &bwd_weights,
+                &bwd_peep_weights, &bwd_biases,       &out_weights, &out_biases};
+    }
+    std::array<const std::vector<double>*, 8> inFileOrder() const {
+        return {&fwd_weights,      &fwd_peep_weights, &fwd_biases,  &bwd_weights,
+                &bwd_peep_weights, &bwd_biases,       &out_weights, &out_biases};
+    }
 
     bool operator==(const BLSTMParameters&) const = default;
 };
@@ -97,7 +108,8 @@ class BLSTM {
     // Starts a new stream; on an unloaded network only the counters are set.
     void reset();
     // Stores a frame of inputs_num values (copied) and forward-steps it when it belongs to the
-    // block. Returns true while the block is filling, false once it is full.
+    // block. Returns true while the block is filling, false once it is full (a frame that finds
+    // no free slot is dropped). An unloaded network stores nothing and returns true.
     bool addFrame(const double* x);
     // Runs the backward and output layers over the frames in hand; no effect without any.
     void processBuffer();

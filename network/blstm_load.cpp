@@ -28,15 +28,6 @@ BLSTMTopology decodeHeader(const unsigned char* h) {
             h[16] != 0,   readInt32(h + 17), readInt32(h + 21), h[25] != 0};
 }
 
-// The eight arrays of `values`, in file order.
-std::vector<double>* fileOrder(BLSTMParameters& values, int i) {
-    std::vector<double>* arrays[] = {&values.fwd_weights,      &values.fwd_peep_weights,
-                                     &values.fwd_biases,       &values.bwd_weights,
-                                     &values.bwd_peep_weights, &values.bwd_biases,
-                                     &values.out_weights,      &values.out_biases};
-    return arrays[i];
-}
-
 std::string invalid(const std::string& path, const std::string& reason) {
     return "ERROR: invalid model file " + path + ": " + reason;
 }
@@ -83,7 +74,7 @@ bool BLSTM::load(const std::string& path) {
     }
     BLSTMParameters values;
     for (int i = 0; i < 8; ++i) {
-        std::vector<double>& array = *fileOrder(values, i);
+        std::vector<double>& array = *values.inFileOrder()[i];
         array.resize(counts[i]);
         file.read(reinterpret_cast<char*>(array.data()),
                   static_cast<std::streamsize>(array.size() * sizeof(double)));
@@ -117,7 +108,7 @@ bool BLSTM::loadText(const std::string& path) {
     BLSTMParameters values;
     std::int64_t read = 0;
     for (int i = 0; i < 8; ++i) {
-        std::vector<double>& array = *fileOrder(values, i);
+        std::vector<double>& array = *values.inFileOrder()[i];
         for (std::int64_t k = 0; k < counts[i]; ++k) {
             double value = 0.0;
             if (!(file >> value)) {

@@ -64,8 +64,8 @@ std::string topologyProblem(const BLSTMTopology& t, int buffer_len, int warmup_l
                std::to_string(MAX_MODEL_VALUES);
     }
     if (buffer_len < 1 || warmup_len < 0) {
-        return "buffering of " + intToString(buffer_len) + " and " + intToString(warmup_len) +
-               " frames is not set";
+        return "no buffering set before loading (buffer_len " + intToString(buffer_len) +
+               ", warmup_len " + intToString(warmup_len) + ")";
     }
     std::int64_t widest = std::max<std::int64_t>(
         {t.inputs_num, t.outputs_num, std::int64_t{t.fwd_blocks_num} * t.fwd_cells_per_block});

@@ -27,8 +27,7 @@ void writeBytes(const std::string& path, const std::string& bytes) {
 BLSTMParameters numberedParameters(const BLSTMTopology& t) {
     BLSTMParameters p = randomParameters(t, 1);
     double n = 0.0;
-    for (auto* array : {&p.fwd_weights, &p.fwd_peep_weights, &p.fwd_biases, &p.bwd_weights,
-                        &p.bwd_peep_weights, &p.bwd_biases, &p.out_weights, &p.out_biases}) {
+    for (auto* array : p.inFileOrder()) {
         for (double& v : *array) v = ++n;
     }
     return p;
@@ -233,7 +232,7 @@ TEST(BLSTMModel, LoadBeforeSetBufferingIsRefused) {
     BLSTM net(0);
     testing::internal::CaptureStdout();
     EXPECT_FALSE(net.load("unbuffered.am"));
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("buffering of 0 and 0 frames is not set"),
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("no buffering set before loading"),
               std::string::npos);
     EXPECT_FALSE(net.isLoaded());
 }

@@ -16,17 +16,6 @@ void appendInt32(std::string& bytes, std::int32_t value) {
     for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((bits >> (8 * i)) & 0xff));
 }
 
-const std::vector<double>* fileOrder(const BLSTMParameters& p, int i) {
-    const std::vector<double>* arrays[] = {&p.fwd_weights, &p.fwd_peep_weights, &p.fwd_biases,
-                                           &p.bwd_weights, &p.bwd_peep_weights, &p.bwd_biases,
-                                           &p.out_weights, &p.out_biases};
-    return arrays[i];
-}
-
-std::vector<double>* fileOrder(BLSTMParameters& p, int i) {
-    return const_cast<std::vector<double>*>(fileOrder(static_cast<const BLSTMParameters&>(p), i));
-}
-
 }  // namespace
 
 std::string modelHeaderBytes(const BLSTMTopology& t) {
@@ -47,10 +36,9 @@ bool writeModelFile(const std::string& path, const BLSTMTopology& topology,
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     std::string header = modelHeaderBytes(topology);
     file.write(header.data(), static_cast<std::streamsize>(header.size()));
-    for (int i = 0; i < 8; ++i) {
-        const std::vector<double>& array = *fileOrder(params, i);
-        file.write(reinterpret_cast<const char*>(array.data()),
-                   static_cast<std::streamsize>(array.size() * sizeof(double)));
+    for (const std::vector<double>* array : params.inFileOrder()) {
+        file.write(reinterpret_cast<const char*>(array->data()),
+                   static_cast<std::streamsize>(array->size() * sizeof(double)));
     }
     return static_cast<bool>(file);
 }
@@ -63,8 +51,8 @@ bool writeModelText(const std::string& path, const BLSTMTopology& t,
          << t.bwd_blocks_num << ' ' << t.bwd_cells_per_block << ' ' << (t.bwd_has_peepholes ? 1 : 0)
          << '\n'
          << std::setprecision(std::numeric_limits<double>::max_digits10);
-    for (int i = 0; i < 8; ++i) {
-        for (double value : *fileOrder(params, i)) file << value << '\n';
+    for (const std::vector<double>* array : params.inFileOrder()) {
+        for (double value : *array) file << value << '\n';
     }
     return static_cast<bool>(file);
 }
@@ -74,7 +62,7 @@ BLSTMParameters randomParameters(const BLSTMTopology& topology, unsigned seed, d
     std::uint64_t state = seed * 6364136223846793005ULL + 1442695040888963407ULL;
     const auto counts = parameterCounts(topology);
     for (int i = 0; i < 8; ++i) {
-        std::vector<double>& array = *fileOrder(params, i);
+        std::vector<double>& array = *params.inFileOrder()[i];
         for (std::int64_t k = 0; k < counts[i]; ++k) {
             state = state * 6364136223846793005ULL + 1442695040888963407ULL;
             double unit = static_cast<double>(state >> 11) / 9007199254740992.0;  // [0, 1)
@@ -90,7 +78,7 @@ BLSTMParameters followerParameters(int inputs_num, int input_index, double gain)
     const BLSTMTopology topology = followerTopology(inputs_num);
     const auto counts = parameterCounts(topology);
     BLSTMParameters params;
-    for (int i = 0; i < 8; ++i) fileOrder(params, i)->assign(counts[i], 0.0);
+    for (int i = 0; i < 8; ++i) params.inFileOrder()[i]->assign(counts[i], 0.0);
     // Rows of one block of one cell: input gate, forget gate, cell input, output gate, each
     // inputs_num input weights and one recurrent weight. The cell input takes the chosen value.
     params.fwd_weights[2 * (inputs_num + 1) + input_index] = 1.0;
