@@ -59,8 +59,10 @@ class BLSTM {
     BLSTM(const BLSTM&) = delete;
     BLSTM& operator=(const BLSTM&) = delete;
 
-    // Reads a binary model file. On failure logs one line, returns false and leaves the model
-    // loaded before (if any) untouched. On success the network is reset.
+    // Reads a binary model file. A file that cannot be opened, a header size that is not
+    // positive or above the limits, or a file shorter than its header promises is refused: one
+    // logged line, false, and the model loaded before (if any) untouched. On success (nothing
+    // logged) the network is reset.
     bool load(const std::string& path);
     // Reads the same values as decimal text separated by white space; failure as for load.
     bool loadText(const std::string& path);
@@ -71,7 +73,9 @@ class BLSTM {
     // positions the views. Uses the stored inputs_num, outputs_num, buffer_len and warmup_len.
     void setTopology(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
                      int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes);
+    // Sizes every array from the stored counts and marks the network loaded.
     void allocateMemory();
+    // Releases every array and marks the network unloaded.
     void freeMemory();
     // Recomputes and stores the eight parameter counts; returns their sum.
     int countWeights();
