@@ -118,9 +118,15 @@ class TextGridTest : public ::testing::Test {
         return ::testing::internal::GetCapturedStdout();
     }
 
+    // Tests run in parallel in one directory: each writes a file of its own name.
+    static std::string scratchPath() {
+        return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+               ".TextGrid";
+    }
+
     Grid buildAndParse(bool final) {
-        EXPECT_EQ(build("grid.TextGrid", final), "");
-        return parseGrid(readFile("grid.TextGrid"));
+        EXPECT_EQ(build(scratchPath(), final), "");
+        return parseGrid(readFile(scratchPath()));
     }
 
     output_test::TierSettingsGuard settings;
@@ -354,9 +360,9 @@ TEST_F(TextGridTest, HypothesisTierShowsOneSymbolPerHandedBackFrame) {
     EXPECT_EQ(frameLabels(grid.tiers[3], 5),
               (std::vector<std::string>{"i", "cut", "I", "e", "cut"}));
     EXPECT_EQ(synchronizer.nbestStrVec(), (std::vector<NBestString>{{0, 1, 2, 'c', 'c'}}));
-    const std::string first = readFile("grid.TextGrid");
-    EXPECT_EQ(build("grid.TextGrid", false), "");
-    EXPECT_EQ(readFile("grid.TextGrid"), first);
+    const std::string first = readFile(scratchPath());
+    EXPECT_EQ(build(scratchPath(), false), "");
+    EXPECT_EQ(readFile(scratchPath()), first);
 }
 
 TEST_F(TextGridTest, PaddingShowsAsBlk) {
