@@ -264,26 +264,15 @@ TEST_F(TextGridTest, NCodesInGiveNFramesOut) {
 }
 
 TEST_F(TextGridTest, NoCodesGiveOneSilentIntervalOfNoLength) {
-    EXPECT_EQ(build("empty.TextGrid", true), "");
-    EXPECT_EQ(readFile("empty.TextGrid"),
-              "File type =\"ooTextFile\"\n"
-              "Object class = \"TextGrid\"\n"
-              "\n"
-              "xmin = 0\n"
-              "xmax = 0\n"
-              "tiers? <exists>\n"
-              "size = 1\n"
-              "item []:\n"
-              "item [2]:\n"
-              "class = \"IntervalTier\"\n"
-              "name = \"norm\"\n"
-              "xmin = 0\n"
-              "xmax = 0\n"
-              "intervals: size = 1\n"
-              "\tintervals [1]:\n"
-              "\t\txmin = 0\n"
-              "\t\txmax = 0\n"
-              "\t\ttext = \"sil\"\n");
+    for (const bool final : {true, false}) {
+        const Grid grid = buildAndParse(final);
+        EXPECT_EQ(grid.xmax, "0");
+        ASSERT_EQ(grid.tiers.size(), final ? 1u : 3u);
+        for (const Tier& tier : grid.tiers) {
+            EXPECT_EQ(tier.xmax, "0") << tier.name;
+            EXPECT_EQ(tier.intervals, (std::vector<Interval>{{"0", "0", "sil"}})) << tier.name;
+        }
+    }
 }
 
 TEST_F(TextGridTest, LongRecordingsUseSixSignificantDigits) {
