@@ -156,9 +156,10 @@ bool SequenceSynchronizer::buildTextGrid(std::string path, bool final) {
         labelFrames(tier.tier_num, labels);
         writeTier(file, tier.tier_num + 1, tier.name, labels, x_end);
     }
-    // A failed write (a full disk) leaves the stream failed; so does a failed close.
+    // A write that failed (a full disk) leaves the stream failed, as does a failed close.
+    const bool written = file.good();
     file.close();
-    if (file.fail()) {
+    if (!written || file.fail()) {
         logSaveError(path);
         return false;
     }
