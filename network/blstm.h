@@ -83,8 +83,9 @@ class BLSTM {
     void computeOutput();
     // Adds to each unit the dot product of the next row of weights with [in_begin, in_end);
     // returns the position after the last row used.
-    const double* addWeightedInputs(double* units_begin, double* units_end, const double* weights,
-                                    const double* in_begin, const double* in_end);
+    static const double* addWeightedInputs(double* units_begin, double* units_end,
+                                           const double* weights, const double* in_begin,
+                                           const double* in_end);
 
     // Frames per output block and frames of look-ahead; must precede load (which sizes the
     // buffers from them); buffer_len >= 1, warmup_len >= 0.
