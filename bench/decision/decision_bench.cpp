@@ -72,3 +72,5 @@ BENCHMARK(BM_DeciderFrame);
 
 }  // namespace
 }  // namespace tarvik
+
+BENCHMARK_MAIN();

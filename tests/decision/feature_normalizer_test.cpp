@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/decision/scratch_file.h"
+
 namespace tarvik {
 namespace {
 
@@ -19,8 +21,9 @@ void writeFile(const std::string& path, const std::string& text) { std::ofstream
 
 // Loads `text` as the static normalization of `normalizer`.
 void loadFrom(FeatureNormalizer& normalizer, const std::string& text) {
-    writeFile("static.norm", text);
-    ASSERT_TRUE(normalizer.loadStaticNormalization("static.norm"));
+    const std::string path = scratchFile(".norm");
+    writeFile(path, text);
+    ASSERT_TRUE(normalizer.loadStaticNormalization(path));
 }
 
 TEST(FeatureNormalizer, StartsWithZeroMeansAndUnitDeviations) {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -70,10 +71,10 @@ TEST(GoldenRun, HandedBackFramesMatchBitForBit) {
                           popped[k].is_speech == (expected[k][2] != 0) &&
                           kept == (expected[k][3] != 0);
         if (!same) ++mismatches;
-        EXPECT_TRUE(same) << "frame " << k << ": speech_post " << popped[k].speech_post
-                          << " (expected " << expected[k][1] << "), is_speech "
-                          << popped[k].is_speech << " (" << expected[k][2] << "), kept " << kept
-                          << " (" << expected[k][3] << ")";
+        EXPECT_TRUE(same) << std::setprecision(17) << "frame " << k << ": speech_post "
+                          << popped[k].speech_post << " (expected " << expected[k][1]
+                          << "), is_speech " << popped[k].is_speech << " (" << expected[k][2]
+                          << "), kept " << kept << " (" << expected[k][3] << ")";
         if (kept) {
             const std::vector<double> raw(features[k].begin() + 1, features[k].end());
             EXPECT_EQ(popped[k].frame, raw) << "frame " << k;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/decision/popped_frames.h"
+#include "tests/decision/scratch_file.h"
 #include "tests/network/model_files.h"
 
 namespace tarvik {
@@ -48,11 +49,12 @@ class Decider : public testing::Test {
     // means 0 and deviations 1, reset and ready for frames.
     void start(int margin, int min_norm_dur, double gain = EXACT_GAIN, int features = 1) {
         features_num = features;
-        ASSERT_TRUE(writeModelFile("follower.am", followerTopology(features),
+        const std::string model = scratchFile(".am");
+        ASSERT_TRUE(writeModelFile(model, followerTopology(features),
                                    followerParameters(features, 0, gain)));
         decider = std::make_unique<SpeechDecider>(0, features);
         EXPECT_TRUE(decider->setMargins(margin, min_norm_dur));
-        ASSERT_TRUE(decider->loadModel("follower.am"));
+        ASSERT_TRUE(decider->loadModel(model));
         means.assign(features, 0.0);
         stddevs.assign(features, 1.0);
         decider->setNormalization(means.data(), stddevs.data());
@@ -97,7 +99,7 @@ const std::vector<double> EXAMPLE = {0.1,    0.55, 0.2, 0.1, 0.7, 0.9, 0.8, 0.3,
 TEST_F(Decider, IllustratedStreamWaitsAtFrame14BeforeTheFlush) {
     // Answers come 20 at a time: four frames of 0.1 go first, so that the illustrated frames
     // are frames 4-19 of the first answered block.
-    start(2, 4, ANALOG_GAIN);
+    ASSERT_NO_FATAL_FAILURE(start(2, 4, ANALOG_GAIN));
     for (int k = 0; k < 4; ++k) push(analogInput(0.1));
     for (double posterior : EXAMPLE) push(analogInput(posterior));
     for (int k = 0; k < 19; ++k) push(analogInput(0.1));
@@ -116,7 +118,7 @@ TEST_F(Decider, IllustratedStreamWaitsAtFrame14BeforeTheFlush) {
 }
 
 TEST_F(Decider, IllustratedStreamWithItsFlush) {
-    start(2, 4, ANALOG_GAIN);
+    ASSERT_NO_FATAL_FAILURE(start(2, 4, ANALOG_GAIN));
     for (double posterior : EXAMPLE) push(analogInput(posterior));
     push(analogInput(0.9));
     push(analogInput(0.9));
@@ -154,7 +156,7 @@ TEST_F(Decider, SmoothingCases) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         popped.clear();
-        start(2, 4, c.gain);
+        ASSERT_NO_FATAL_FAILURE(start(2, 4, c.gain));
         pushCodes(c.posteriors);
         EXPECT_TRUE(finish());
         EXPECT_EQ(speech(), c.speech);
@@ -162,7 +164,7 @@ TEST_F(Decider, SmoothingCases) {
 }
 
 TEST_F(Decider, NotANumberPosteriorsAreHandedBackButNeverConfident) {
-    start(2, 4, NAN_GAIN);
+    ASSERT_NO_FATAL_FAILURE(start(2, 4, NAN_GAIN));
     pushCodes("0011111nnnnn");
     EXPECT_TRUE(finish());
     ASSERT_EQ(popped.size(), 12u);
@@ -188,7 +190,7 @@ TEST_F(Decider, ScanWaitsForMarginLookAheadUnlessAConfidentFrameComesFirst) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.margin);
         popped.clear();
-        start(c.margin, 4);
+        ASSERT_NO_FATAL_FAILURE(start(c.margin, 4));
         pushCodes(c.first_block);
         pushCodes(std::string(19, '0'));
         EXPECT_TRUE(popped.empty());
@@ -198,7 +200,7 @@ TEST_F(Decider, ScanWaitsForMarginLookAheadUnlessAConfidentFrameComesFirst) {
 }
 
 TEST_F(Decider, MarginZeroKeepsOnlyConfidentFrames) {
-    start(0, 4);
+    ASSERT_NO_FATAL_FAILURE(start(0, 4));
     pushCodes("0001000h00");
     EXPECT_TRUE(finish());
     EXPECT_EQ(speech(), "0000000000");
@@ -206,7 +208,7 @@ TEST_F(Decider, MarginZeroKeepsOnlyConfidentFrames) {
 }
 
 TEST_F(Decider, StreamShorterThan40FramesComesBackAtTheFlush) {
-    start(2, 4);
+    ASSERT_NO_FATAL_FAILURE(start(2, 4));
     for (int k = 0; k < 30; ++k) {
         std::vector<double> frame = {exactInput(k % 10 < 5 ? '1' : '0', EXACT_GAIN)};
         EXPECT_FALSE(decider->pushFrame(frame.data()));
@@ -217,7 +219,7 @@ TEST_F(Decider, StreamShorterThan40FramesComesBackAtTheFlush) {
 }
 
 TEST_F(Decider, FlushWithNothingPushed) {
-    start(2, 4);
+    ASSERT_NO_FATAL_FAILURE(start(2, 4));
     EXPECT_FALSE(decider->flush());
     double* frame = nullptr;
     bool is_speech = true;
@@ -244,7 +246,7 @@ TEST_F(Decider, FlushPadsWithTheMeanOfTheLastPosteriors) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.posteriors);
         popped.clear();
-        start(2, 4);
+        ASSERT_NO_FATAL_FAILURE(start(2, 4));
         pushCodes(c.posteriors);
         EXPECT_TRUE(finish());
         EXPECT_EQ(speech(), c.speech);
@@ -258,7 +260,7 @@ TEST_F(Decider, RingsWrapAfter4080Frames) {
     for (int shift : {0, 2}) {
         SCOPED_TRACE(shift);
         popped.clear();
-        start(2, 4, EXACT_GAIN, 2);
+        ASSERT_NO_FATAL_FAILURE(start(2, 4, EXACT_GAIN, 2));
         const int frames = 4200;
         for (int k = 0; k < frames; ++k) {
             const int pos = (k + shift) % 40;
@@ -274,13 +276,15 @@ TEST_F(Decider, RingsWrapAfter4080Frames) {
             EXPECT_EQ(popped[k].is_speech, pos >= 38 || pos <= 1) << k;
             const bool near_confident = pos >= 36 || pos <= 2;
             ASSERT_EQ(!popped[k].frame.empty(), near_confident) << k;
-            if (near_confident) EXPECT_EQ(popped[k].frame[1], k);
+            if (near_confident) {
+                EXPECT_EQ(popped[k].frame[1], k);
+            }
         }
     }
 }
 
 TEST_F(Decider, FlushAtRingPositionZeroPadsFromTheRingsLastSlots) {
-    start(2, 4);
+    ASSERT_NO_FATAL_FAILURE(start(2, 4));
     pushCodes(std::string(4076, '0') + "001h");
     EXPECT_TRUE(finish());
     ASSERT_EQ(popped.size(), 4080u);
@@ -288,7 +292,7 @@ TEST_F(Decider, FlushAtRingPositionZeroPadsFromTheRingsLastSlots) {
 }
 
 TEST_F(Decider, CallersFrameIsNormalisedAndTheRawFrameComesBack) {
-    start(2, 4, EXACT_GAIN, 2);
+    ASSERT_NO_FATAL_FAILURE(start(2, 4, EXACT_GAIN, 2));
     means[0] = 10.0;
     means[1] = 3.0;
     stddevs[0] = 0.5;
@@ -306,14 +310,16 @@ TEST_F(Decider, CallersFrameIsNormalisedAndTheRawFrameComesBack) {
     EXPECT_TRUE(finish());
     ASSERT_EQ(popped.size(), 40u);
     for (int k = 0; k < 40; ++k) {
-        if (!popped[k].frame.empty()) EXPECT_EQ(popped[k].frame, raw[k]) << k;
+        if (!popped[k].frame.empty()) {
+            EXPECT_EQ(popped[k].frame, raw[k]) << k;
+        }
     }
     // Frame 20's offset window 18-21 sums to the threshold: speech lasts 21 frames.
     EXPECT_EQ(speech(), std::string(21, '1') + std::string(19, '0'));
 }
 
 TEST_F(Decider, ResetStartsANewStream) {
-    start(2, 4);
+    ASSERT_NO_FATAL_FAILURE(start(2, 4));
     pushCodes(std::string(30, '1'));
     decider->reset();
     pushCodes("0000000000");
@@ -359,7 +365,7 @@ TEST_F(Decider, RefusedMarginsKeepWhatWasNotStored) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.margin);
         popped.clear();
-        start(2, 4);
+        ASSERT_NO_FATAL_FAILURE(start(2, 4));
         testing::internal::CaptureStdout();
         decider->setMargins(c.margin, c.min_norm_dur);
         testing::internal::GetCapturedStdout();
