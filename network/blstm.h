@@ -17,6 +17,8 @@ struct BLSTMTopology {
     int bwd_blocks_num = 0;
     int bwd_cells_per_block = 0;
     bool bwd_has_peepholes = false;
+
+    bool operator==(const BLSTMTopology&) const = default;
 };
 
 // The eight parameter arrays, declared in the order of the model file. The peephole arrays are
@@ -30,6 +32,8 @@ struct BLSTMParameters {
     std::vector<double> bwd_biases;
     std::vector<double> out_weights;
     std::vector<double> out_biases;
+
+    bool operator==(const BLSTMParameters&) const = default;
 };
 
 // Calling order: construct, setBuffering, load (or loadText), reset; then per frame addFrame, and
