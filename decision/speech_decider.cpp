@@ -58,6 +58,8 @@ bool SpeechDecider::loadModel(std::string path) {
         logLine(log_channel, "ERROR: number of inputs differs in: " + path + " (" +
                                  intToString(blstm->getInputsNum()) + " inputs, " +
                                  intToString(features_num) + " features)");
+        // A network of another input count must not stream: it would read past each frame.
+        blstm->freeMemory();
         return false;
     }
     return true;

@@ -394,6 +394,23 @@ TEST(SpeechDecider, LoadModelRefusals) {
     }
 }
 
+TEST(SpeechDecider, RefusedWiderModelIsNotStreamed) {
+    // The model reads five values from every three-value frame: it must not be kept.
+    ASSERT_TRUE(writeModelFile("five_inputs.am", followerTopology(5), followerParameters(5, 4, 4)));
+    SpeechDecider decider(0, 3);
+    const std::vector<double> zeros(3, 0.0), ones(3, 1.0);
+    decider.setNormalization(zeros.data(), ones.data());
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(decider.loadModel("five_inputs.am"));
+    testing::internal::GetCapturedStdout();
+    decider.reset();
+    for (int k = 0; k < 60; ++k) {
+        std::vector<double> frame(3, 0.5);
+        EXPECT_FALSE(decider.pushFrame(frame.data()));
+    }
+    EXPECT_FALSE(decider.flush());
+}
+
 TEST(SpeechDecider, ResetWithoutNormalizationLogsAndCarriesOn) {
     SpeechDecider decider(0, 1);
     testing::internal::CaptureStdout();
