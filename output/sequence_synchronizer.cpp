@@ -60,9 +60,29 @@ void logSaveError(const std::string& path) {
 }  // namespace
 
 SequenceSynchronizer::SequenceSynchronizer(int features_num, int posteriors_num)
-    : features_num(features_num), posteriors_num(posteriors_num) {}
+    : features_num(features_num),
+      posteriors_num(posteriors_num),
+      sample_buf(signal_frame_len > 0 ? signal_frame_len : 0) {
+    for (std::ofstream* file :
+         {&features_file, &posteriors_file, &speech_post_file, &speech_post_smoothed_file})
+        file->imbue(std::locale::classic());
+}
+
+// Empties both arrays and releases the sample buffer; the members' destructors
+// then close the streams, the smoothed speech posterior dump first and the
+// signal dump last, and release `ses_num_path` after them.
+SequenceSynchronizer::~SequenceSynchronizer() {
+    speech_det_vec.clear();
+    nbest_str_vec.clear();
+    std::vector<std::int16_t>().swap(sample_buf);
+}
 
 void SequenceSynchronizer::reset() {
+    signal_count = 0;
+    features_count = 0;
+    posteriors_count = 0;
+    speech_post_count = 0;
+    speech_post_smoothed_count = 0;
     speech_det_vec.clear();
     nbest_str_vec.clear();
 }

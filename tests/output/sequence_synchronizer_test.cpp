@@ -10,19 +10,14 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "tests/output/session_samples.h"
 #include "tests/output/text_grid_samples.h"
 
 namespace tarvik {
 namespace {
 
 using output_test::addCodes;
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using output_test::readFile;
 
 struct Interval {
     std::string xmin, xmax, text;
@@ -129,7 +124,7 @@ class TextGridTest : public ::testing::Test {
         return parseGrid(readFile(scratchPath()));
     }
 
-    output_test::TierSettingsGuard settings;
+    output_test::SettingsGuard settings;
     SequenceSynchronizer synchronizer{0, 37};
 };
 

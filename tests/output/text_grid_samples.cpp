@@ -49,7 +49,7 @@ void addCodes(SequenceSynchronizer& synchronizer, const std::vector<std::int8_t>
 }
 
 bool writeSample(const TextGridSample& sample, const std::string& path) {
-    TierSettingsGuard guard;
+    SettingsGuard guard;
     write_text_grid = sample.write_text_grid;
     write_hypo_tiers = sample.write_hypo_tiers;
     nbest_num = static_cast<int>(sample.hypotheses.size());
@@ -60,15 +60,27 @@ bool writeSample(const TextGridSample& sample, const std::string& path) {
     return synchronizer.buildTextGrid(path, sample.final);
 }
 
-TierSettingsGuard::TierSettingsGuard()
-    : saved_write_text_grid(write_text_grid),
+SettingsGuard::SettingsGuard()
+    : saved_log_channel(log_channel),
+      saved_signal_frame_len(signal_frame_len),
+      saved_sync_features_num(sync_features_num),
+      saved_out_prefix(out_prefix),
+      saved_ses_num_dir(ses_num_dir),
+      saved_nbest_num(nbest_num),
+      saved_write_praat_script(write_praat_script),
       saved_write_hypo_tiers(write_hypo_tiers),
-      saved_nbest_num(nbest_num) {}
+      saved_write_text_grid(write_text_grid) {}
 
-TierSettingsGuard::~TierSettingsGuard() {
-    write_text_grid = saved_write_text_grid;
-    write_hypo_tiers = saved_write_hypo_tiers;
+SettingsGuard::~SettingsGuard() {
+    log_channel = saved_log_channel;
+    signal_frame_len = saved_signal_frame_len;
+    sync_features_num = saved_sync_features_num;
+    out_prefix = saved_out_prefix;
+    ses_num_dir = saved_ses_num_dir;
     nbest_num = saved_nbest_num;
+    write_praat_script = saved_write_praat_script;
+    write_hypo_tiers = saved_write_hypo_tiers;
+    write_text_grid = saved_write_text_grid;
 }
 
 void initMapsOnce() {

@@ -33,18 +33,24 @@ void addCodes(SequenceSynchronizer& synchronizer, const std::vector<std::int8_t>
 // Writes the sample to `path` with its settings, restoring them afterwards.
 bool writeSample(const TextGridSample& sample, const std::string& path);
 
-// Saves the settings that select TextGrid tiers and restores them when destroyed.
-class TierSettingsGuard {
+// Saves every process-wide setting and restores them when destroyed.
+class SettingsGuard {
   public:
-    TierSettingsGuard();
-    ~TierSettingsGuard();
-    TierSettingsGuard(const TierSettingsGuard&) = delete;
-    TierSettingsGuard& operator=(const TierSettingsGuard&) = delete;
+    SettingsGuard();
+    ~SettingsGuard();
+    SettingsGuard(const SettingsGuard&) = delete;
+    SettingsGuard& operator=(const SettingsGuard&) = delete;
 
   private:
-    bool saved_write_text_grid;
-    bool saved_write_hypo_tiers;
+    int saved_log_channel;
+    int saved_signal_frame_len;
+    int saved_sync_features_num;
+    std::string saved_out_prefix;
+    std::string saved_ses_num_dir;
     int saved_nbest_num;
+    bool saved_write_praat_script;
+    bool saved_write_hypo_tiers;
+    bool saved_write_text_grid;
 };
 
 // Fills the phone-label table unless it was filled already.
