@@ -38,7 +38,7 @@ class FeatureNormalizer {
 
     // Writes the values in use as text that loadStaticNormalization reads back:
     // the count and a line feed, then each mean and a tab, a tab, each deviation
-    // and a tab, in six significant digits. False, with nothing logged, when
+    // and a tab, rounded to six significant digits. False, with nothing logged, when
     // `path` cannot be opened for writing.
     bool saveStaticNormalization(std::string path);
 
