@@ -9,7 +9,10 @@
 
 namespace tarvik {
 
-// Regression derivative over `delta_win` (N >= 1) frames on each side. Output lags the input by N
+// Both stages need delta_win >= 1, 0 <= delta_offset, delta_offset + delta_num <= in_dim <= the
+// input's getDim; a stage built outside these limits returns null on every call.
+
+// Regression derivative over `delta_win` (N) frames on each side. Output lags the input by N
 // frames; when the input is exhausted, the first N calls with a null `in` replay the newest frame
 // and return the last N outputs, and every later call returns null until `reset`.
 class Delta : public FE {
@@ -24,6 +27,7 @@ class Delta : public FE {
     using Frame = std::unique_ptr<double[]>;
 
     FE* input;
+    bool usable;                // the limits hold (see the constructor)
     std::vector<Frame> past;    // past[k-1]: the frame k steps before current
     Frame current;              // the frame whose output is formed; null while the delay fills
     std::vector<Frame> future;  // future[k-1]: the frame k steps after current
@@ -50,6 +54,7 @@ class SimpleDelta : public FE {
     using Frame = std::unique_ptr<double[]>;
 
     FE* input;
+    bool usable;
     std::vector<Frame> history;  // history[k-1]: the frame k steps before current
     Frame current;
     std::vector<double> output;
