@@ -64,6 +64,23 @@ int truncToInt(double value) {
 
 }  // namespace
 
+const char* Signal::loadResultText(int result) {
+    switch (result) {
+        case LOAD_OK:
+            return "loaded";
+        case LOAD_CANNOT_OPEN:
+            return "cannot be opened";
+        case LOAD_NO_LABELS:
+            return "reference intervals not read";
+        case LOAD_BAD_FORMAT:
+            return "not 16 kHz mono 16-bit PCM";
+        case LOAD_TOO_LONG:
+            return "too long";
+        default:
+            return "unknown result";
+    }
+}
+
 int Signal::loadFile(const std::string& path, const std::string& labels_path, bool has_header) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return LOAD_CANNOT_OPEN;

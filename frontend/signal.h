@@ -25,6 +25,9 @@ class Signal {
         -3;  // RIFF header not 16 kHz mono 16-bit PCM; nothing changed
     static constexpr int LOAD_TOO_LONG = -4;  // more samples than an int counts; nothing changed
 
+    // A short text for a negative result of loadFile, e.g. "not 16 kHz mono 16-bit PCM".
+    static const char* loadResultText(int result);
+
     Signal() = default;
     Signal(const Signal&) = delete;
     Signal& operator=(const Signal&) = delete;

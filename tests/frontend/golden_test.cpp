@@ -1,5 +1,6 @@
 // The command-line chain over the golden recording reproduces its feature frames bit for bit.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "frontend/delta.h"
 #include "frontend/feat.h"
 #include "frontend/signal.h"
+#include "tests/frontend/wav_fixture.h"
 
 namespace tarvik {
 namespace {
@@ -63,6 +65,41 @@ TEST(GoldenTest, ChainReproducesFeatureFramesExactly) {
     });
     EXPECT_EQ(index, expected.size());
     EXPECT_EQ(mismatches, 0);
+}
+
+int runTool(const std::string& arguments) {
+    const std::string command = std::string(TARVIK_FEATURES_TOOL) + " " + arguments;
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(GoldenTest, FeatureToolWritesTheSameFrames) {
+    const auto expected = readFeatures(GOLDEN + "features.tsv");
+    ASSERT_EQ(runTool(GOLDEN + "speech.wav features_file.tsv"), 0);
+    ASSERT_EQ(runTool(GOLDEN + "speech.wav - > features_stdout.tsv"), 0);
+    for (const char* path : {"features_file.tsv", "features_stdout.tsv"}) {
+        EXPECT_EQ(readFeatures(path), expected) << path;
+    }
+}
+
+TEST(GoldenTest, FeatureToolFailures) {
+    EXPECT_EQ(runTool("2> usage.txt"), 2);
+    EXPECT_EQ(runTool("a b c 2> usage.txt"), 2);
+    EXPECT_EQ(runTool("missing.wav out.tsv 2> error.txt"), 1);
+    EXPECT_EQ(readText("error.txt"), "ERROR: cannot load: missing.wav (cannot be opened)\n");
+    testing::writeBytes("stereo.wav", testing::wavHeader({1, 2, 44100, 16}, 0));
+    EXPECT_EQ(runTool("stereo.wav out.tsv 2> error.txt"), 1);
+    EXPECT_EQ(readText("error.txt"),
+              "ERROR: cannot load: stereo.wav (not 16 kHz mono 16-bit PCM)\n");
+    EXPECT_EQ(runTool(GOLDEN + "speech.wav no/such/dir/out.tsv 2> error.txt"), 1);
+    EXPECT_EQ(readText("error.txt"), "ERROR: cannot write: no/such/dir/out.tsv\n");
 }
 
 }  // namespace
