@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 
 #include "app/console.h"
 #include "frontend/signal.h"
@@ -20,13 +19,6 @@ constexpr double WINDOW_B = 0.46000000834465027;
 double mel(double f) { return std::log(f / 700.0 + 1.0) * 1127.0; }
 
 bool isPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
-
-// (wr, wi) advances by one step of the twiddle recurrence with (wpr, wpi).
-void advance(double& wr, double& wi, double wpr, double wpi) {
-    const double old_wr = wr;
-    wr = (wr * wpr - wi * wpi) + wr;
-    wi = (wi * wpr + old_wr * wpi) + wi;
-}
 
 }  // namespace
 
@@ -128,6 +120,7 @@ void Feat::buildTables() {
         lifter[i - 1] = std::sin((i * PI) / cep_lifter) * (0.5 * cep_lifter) + 1.0;
     }
     sqrt_2_over_m = std::sqrt(2.0 / m_count);
+    fft = FftTables(fft_size);
 }
 
 double* Feat::process(const double* in, int samples_left) {
@@ -198,91 +191,12 @@ int Feat::getDim() const { return feat_dim; }
 
 void Feat::reset() {}
 
-// The FFTs: radix-2 passes with twiddle factors from a trigonometric recurrence, and the split
-// pass that turns them into the transform of a real sequence.
-
-// z_p and z_q change places for every q, the bit reversal of p, above p.
-void Feat::bitReverse(double* data) const {
-    const int n = fft_size / 2;
-    int q = 0;
-    for (int p = 0; p < n; ++p) {
-        if (q > p) {
-            std::swap(data[2 * p], data[2 * q]);
-            std::swap(data[2 * p + 1], data[2 * q + 1]);
-        }
-        int bit = n >> 1;
-        while (bit > 0 && (q & bit) != 0) {
-            q ^= bit;
-            bit >>= 1;
-        }
-        q |= bit;
-    }
-}
-
-void Feat::butterflies(double* data, bool inverse) const {
-    const int n = fft_size / 2;
-    for (int s = 1; s < n; s *= 2) {
-        double theta = TWO_PI / (2 * s);
-        if (inverse) theta = -theta;
-        const double t = std::sin(0.5 * theta);
-        const double wpr = -2.0 * t * t;
-        const double wpi = std::sin(theta);
-        double wr = 1.0;
-        double wi = 0.0;
-        for (int m = 0; m < s; ++m) {
-            for (int b = m; b < n; b += 2 * s) {
-                double* zb = data + 2 * b;
-                double* zs = data + 2 * (b + s);
-                const double xr = zs[0];
-                const double xi = zs[1];
-                const double tr = wr * xr - wi * xi;
-                const double ti = wr * xi + wi * xr;
-                zs[0] = zb[0] - tr;
-                zs[1] = zb[1] - ti;
-                zb[0] = zb[0] + tr;
-                zb[1] = zb[1] + ti;
-            }
-            advance(wr, wi, wpr, wpi);
-        }
-    }
-}
-
 void Feat::realFFT(double* data) const {
-    if (!usable) return;
-    bitReverse(data);
-    butterflies(data, false);
-
-    const int n = fft_size / 2;
-    const double theta = PI / n;
-    const double t = std::sin(0.5 * theta);
-    const double wpr = -2.0 * t * t;
-    const double wpi = std::sin(theta);
-    double wr = 1.0 + wpr;
-    double wi = wpi;
-    for (int k = 1; k < fft_size / 4; ++k) {
-        double* a = data + 2 * k;
-        double* b = data + 2 * (n - k);
-        const double h1r = 0.5 * (a[0] + b[0]);
-        const double h1i = 0.5 * (a[1] - b[1]);
-        const double h2r = 0.5 * (a[1] + b[1]);
-        const double h2i = -0.5 * (a[0] - b[0]);
-        a[0] = h1r + wr * h2r - wi * h2i;
-        a[1] = h1i + wr * h2i + wi * h2r;
-        b[0] = h1r - wr * h2r + wi * h2i;
-        b[1] = -h1i + wr * h2i + wi * h2r;
-        advance(wr, wi, wpr, wpi);
-    }
-    data[0] = data[0] + data[1];
-    data[1] = 0.0;
+    if (usable) fft.realTransform(data);
 }
 
 void Feat::complexFFT(double* data, int inverse) const {
-    if (!usable) return;
-    bitReverse(data);
-    butterflies(data, inverse != 0);
-    if (inverse == 0) return;
-    const double scale = fft_size / 2;
-    for (int i = 0; i < fft_size; ++i) data[i] = data[i] / scale;
+    if (usable) fft.complexTransform(data, inverse != 0);
 }
 
 }  // namespace tarvik

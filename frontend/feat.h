@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "frontend/fe.h"
+#include "frontend/fft.h"
 
 namespace tarvik {
 
@@ -65,8 +66,6 @@ class Feat : public FE {
     void allocBuffers();
     bool parametersUsable() const;
     void buildTables();
-    void bitReverse(double* data) const;
-    void butterflies(double* data, bool inverse) const;
     void accumulateChannels();
     void cepstra();
 
@@ -97,6 +96,7 @@ class Feat : public FE {
     std::vector<double> dct_cos;  // num_ceps x num_filters DCT coefficients
     std::vector<double> lifter;   // num_ceps lifter factors
     double sqrt_2_over_m = 0.0;   // sqrt(2.0 / num_filters)
+    FftTables fft;
 };
 
 }  // namespace tarvik
