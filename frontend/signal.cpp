@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace tarvik {
@@ -82,6 +83,8 @@ const char* Signal::loadResultText(int result) {
 }
 
 int Signal::loadFile(const std::string& path, const std::string& labels_path, bool has_header) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return LOAD_CANNOT_OPEN;
     std::ifstream file(path, std::ios::binary);
     if (!file) return LOAD_CANNOT_OPEN;
     file.seekg(0, std::ios::end);

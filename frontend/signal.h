@@ -34,10 +34,11 @@ class Signal {
 
     // Appends one source: the 16-bit little-endian samples of the file (after 44 header bytes when
     // `has_header`), unscaled, followed by 500 zeros. With `has_header`, a file that begins with
-    // "RIFF" must carry a canonical WAVE header ("WAVEfmt " at byte 8) saying PCM, 1 channel,
-    // 16000 Hz, 16 bits, else LOAD_BAD_FORMAT; any other header is skipped unread. Reference
-    // intervals are not read: a non-empty `labels_path` leaves the source without them and gives
-    // LOAD_NO_LABELS. Does not run the framing.
+    // "RIFF" must be at least 44 bytes long and carry a canonical WAVE header ("WAVEfmt " at byte
+    // 8) saying PCM, 1 channel, 16000 Hz, 16 bits, else LOAD_BAD_FORMAT; any other header is
+    // skipped unread. Reference intervals are not read: a non-empty `labels_path` leaves the
+    // source without them and gives LOAD_NO_LABELS. A directory cannot be opened. Does not run
+    // the framing.
     int loadFile(const std::string& path, const std::string& labels_path, bool has_header);
     // Gives source 0 (created when there is none) a buffer of `count` samples copied from `data`
     // (zeros when `data` is null), named "Memory Buffer", and re-runs the framing unless frame_ms

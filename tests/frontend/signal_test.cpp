@@ -180,6 +180,7 @@ TEST(SignalTest, RiffIsNotExaminedWithoutHeader) {
 TEST(SignalTest, LoadFailures) {
     Signal signal;
     EXPECT_EQ(signal.loadFile("no/such/file.wav", "", true), Signal::LOAD_CANNOT_OPEN);
+    EXPECT_EQ(signal.loadFile(".", "", false), Signal::LOAD_CANNOT_OPEN);
     EXPECT_EQ(signal.getSourceName(0), "NONAME");
     writeWav("labelled.wav", ramp(400));
     EXPECT_EQ(signal.loadFile("labelled.wav", "labelled.TextGrid", true), Signal::LOAD_NO_LABELS);
