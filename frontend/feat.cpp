@@ -93,7 +93,7 @@ void Feat::buildTables() {
     for (int i = 0; i <= m_count; ++i) {
         mel_centers[i] = (static_cast<double>(i + 1) / (m_count + 1)) * (mh - ml) + ml;
     }
-    const int two_nyquist = 2 * nyquist_freq;
+    const long long two_nyquist = 2LL * nyquist_freq;
     klo = static_cast<int>((static_cast<double>(low_freq) / two_nyquist) * fft_size + 2.5);
     khi = static_cast<int>((static_cast<double>(high_freq) / two_nyquist) * fft_size + 0.5);
     const double fres = (2.0 * (high_freq - low_freq)) / (fft_size * 700.0);

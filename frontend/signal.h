@@ -17,13 +17,12 @@ class Signal {
   public:
     static constexpr int SAMP_FREQ = 16000;  // Hz, assumed for every source
 
-    // Results of loadFile.
+    // Results of loadFile: LOAD_OK and LOAD_NO_LABELS append the source, the others change nothing.
     static constexpr int LOAD_OK = 0;
-    static constexpr int LOAD_CANNOT_OPEN = -1;  // nothing changed
-    static constexpr int LOAD_NO_LABELS = -2;    // samples loaded; reference intervals not read
-    static constexpr int LOAD_BAD_FORMAT =
-        -3;  // RIFF header not 16 kHz mono 16-bit PCM; nothing changed
-    static constexpr int LOAD_TOO_LONG = -4;  // more samples than an int counts; nothing changed
+    static constexpr int LOAD_CANNOT_OPEN = -1;  // no such readable file
+    static constexpr int LOAD_NO_LABELS = -2;    // reference intervals not read
+    static constexpr int LOAD_BAD_FORMAT = -3;   // RIFF header not 16 kHz mono 16-bit PCM
+    static constexpr int LOAD_TOO_LONG = -4;     // more samples than an int counts
 
     // A short text for a negative result of loadFile, e.g. "not 16 kHz mono 16-bit PCM".
     static const char* loadResultText(int result);
@@ -37,8 +36,8 @@ class Signal {
     // "RIFF" must be at least 44 bytes long and carry a canonical WAVE header ("WAVEfmt " at byte
     // 8) saying PCM, 1 channel, 16000 Hz, 16 bits, else LOAD_BAD_FORMAT; any other header is
     // skipped unread. Reference intervals are not read: a non-empty `labels_path` leaves the
-    // source without them and gives LOAD_NO_LABELS. A directory cannot be opened. Does not run
-    // the framing.
+    // source without them and gives LOAD_NO_LABELS. A directory cannot be opened. A file shorter
+    // than its header gives a negative sample count and no frame. Does not run the framing.
     int loadFile(const std::string& path, const std::string& labels_path, bool has_header);
     // Gives source 0 (created when there is none) a buffer of `count` samples copied from `data`
     // (zeros when `data` is null), named "Memory Buffer", and re-runs the framing unless frame_ms

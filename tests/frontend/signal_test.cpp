@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "tests/frontend/wav_fixture.h"
@@ -181,6 +183,12 @@ TEST(SignalTest, LoadFailures) {
     Signal signal;
     EXPECT_EQ(signal.loadFile("no/such/file.wav", "", true), Signal::LOAD_CANNOT_OPEN);
     EXPECT_EQ(signal.loadFile(".", "", false), Signal::LOAD_CANNOT_OPEN);
+    {
+        std::ofstream("huge.raw").put('x');
+        std::filesystem::resize_file("huge.raw", (1ULL << 32) + 100);  // sparse: no disk used
+        EXPECT_EQ(signal.loadFile("huge.raw", "", true), Signal::LOAD_TOO_LONG);
+        std::filesystem::remove("huge.raw");
+    }
     EXPECT_EQ(signal.getSourceName(0), "NONAME");
     writeWav("labelled.wav", ramp(400));
     EXPECT_EQ(signal.loadFile("labelled.wav", "labelled.TextGrid", true), Signal::LOAD_NO_LABELS);
