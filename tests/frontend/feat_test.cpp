@@ -241,5 +241,17 @@ TEST(FeatTest, SafeLog) {
     EXPECT_EQ(safeLog(10.0), std::log(10.0));
 }
 
+TEST(FeatTest, ArrayHolderAccessors) {
+    double doubles[3] = {1.0, 2.0, 3.0};
+    float floats[2] = {4.0f, 5.0f};
+    ArrayHolder<double> double_holder{nullptr};
+    ArrayHolder<float> float_holder{nullptr};
+    setArray(&double_holder, doubles);
+    setArray(&float_holder, floats);
+    EXPECT_EQ(elementAt(&double_holder, 1), &doubles[0]);
+    EXPECT_EQ(elementAt(&double_holder, 3), &doubles[2]);
+    EXPECT_EQ(elementAt(&float_holder, 2), &floats[1]);
+}
+
 }  // namespace
 }  // namespace tarvik

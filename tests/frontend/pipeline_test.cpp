@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <vector>
 
 #include "frontend/chain.h"
@@ -32,8 +33,8 @@ TEST(PipelineTest, ToneBetweenSilences) {
     // The tone repeats every 16 samples, so every frame inside it holds the same samples.
     std::vector<int16_t> samples(3 * SECOND, 0);
     for (int i = SECOND; i < 2 * SECOND; ++i) {
-        samples[i] =
-            static_cast<int16_t>(std::lround(8000.0 * std::sin(2.0 * M_PI * (i % 16) / 16)));
+        samples[i] = static_cast<int16_t>(
+            std::lround(8000.0 * std::sin(2.0 * std::numbers::pi * (i % 16) / 16)));
     }
     testing::writeWav("tone.wav", samples);
     const auto frames = chainFrames("tone.wav");
