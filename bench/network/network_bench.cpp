@@ -1,0 +1,70 @@
+// Prints the start-up cost of the activation tables and the network's cost per frame, streamed
+// with blocks of 20 frames and 20 frames of look-ahead, for two model sizes.
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <vector>
+
+#include "network/blstm.h"
+#include "tests/network/model_files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+constexpr int FRAMES = 6000;  // one minute of audio at 100 frames per second
+
+// Best of three runs: seconds per frame of the whole streaming protocol.
+double secondsPerFrame(tarvik::BLSTM& net, const std::vector<double>& frames, int inputs) {
+    double best = 1e30;
+    double sink = 0.0;
+    for (int run = 0; run < 3; ++run) {
+        net.reset();
+        auto start = Clock::now();
+        auto drain = [&] {
+            net.processBuffer();
+            while (net.getOutput()) sink += net.getOutputFrame()[0];
+        };
+        for (int k = 0; k < FRAMES; ++k) {
+            if (!net.addFrame(&frames[static_cast<size_t>(k) * inputs])) drain();
+        }
+        drain();
+        best = std::min(best, secondsSince(start) / FRAMES);
+    }
+    if (sink < 0.0) std::printf("unexpected negative posterior sum\n");
+    return best;
+}
+
+void benchModel(const char* name, int blocks, int cells_per_block) {
+    const tarvik::BLSTMTopology topology{39,   1,      blocks,          cells_per_block,
+                                         true, blocks, cells_per_block, true};
+    const std::string path = std::string("bench_") + name + ".am";
+    tarvik::writeModelFile(path, topology, tarvik::randomParameters(topology, 1, 0.3));
+    tarvik::BLSTM net(0);
+    net.setBuffering(20, 20);
+    if (!net.load(path)) return;
+    std::mt19937 generator(7);
+    std::normal_distribution<double> normal;
+    std::vector<double> frames(static_cast<size_t>(FRAMES) * 39);
+    for (double& x : frames) x = normal(generator);
+    const double per_frame = secondsPerFrame(net, frames, 39);
+    std::printf("%-28s %6d weights  %8.2f us/frame  %8.1f x real time\n", name, net.countWeights(),
+                per_frame * 1e6, 0.01 / per_frame);
+}
+
+}  // namespace
+
+int main() {
+    auto start = Clock::now();
+    tarvik::BLSTM::initActivationTables();
+    std::printf("activation tables (2 x 1418001 doubles) built in %.1f ms\n",
+                secondsSince(start) * 1e3);
+    std::printf("one core, blocks of 20 frames + 20 of look-ahead, 100 frames per second:\n");
+    benchModel("8x4 cells per direction", 8, 4);
+    benchModel("16x4 cells per direction", 16, 4);
+    return 0;
+}

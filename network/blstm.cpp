@@ -1,0 +1,108 @@
+// Construction, topology, counts and memory of the network.
+#include "network/blstm.h"
+
+#include "network/activation.h"
+#include "network/model_layout.h"
+
+namespace tarvik {
+
+namespace {
+
+// The input that every bias weight multiplies.
+const double bias_input_value = 1.0;
+
+}  // namespace
+
+BLSTM::BLSTM(int log_channel) : bias_input(&bias_input_value), log_channel(log_channel) {
+    initActivationTables();
+}
+
+BLSTM::~BLSTM() = default;
+
+void BLSTM::initActivationTables() { buildActivationTables(); }
+
+void BLSTM::setSize(int inputs_num, int outputs_num) {
+    this->inputs_num = inputs_num;
+    this->outputs_num = outputs_num;
+}
+
+void BLSTM::setBuffering(int buffer_len, int warmup_len) {
+    this->buffer_len = buffer_len;
+    this->warmup_len = warmup_len;
+}
+
+BLSTMTopology BLSTM::getTopology() const {
+    return {inputs_num,        outputs_num,    fwd_blocks_num,      fwd_cells_per_block,
+            fwd_has_peepholes, bwd_blocks_num, bwd_cells_per_block, bwd_has_peepholes};
+}
+
+void BLSTM::setTopology(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
+                        int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes) {
+    this->fwd_blocks_num = fwd_blocks_num;
+    this->fwd_cells_per_block = fwd_cells_per_block;
+    this->fwd_has_peepholes = fwd_has_peepholes;
+    this->bwd_blocks_num = bwd_blocks_num;
+    this->bwd_cells_per_block = bwd_cells_per_block;
+    this->bwd_has_peepholes = bwd_has_peepholes;
+    fwd_cells_num = fwd_blocks_num * fwd_cells_per_block;
+    bwd_cells_num = bwd_blocks_num * bwd_cells_per_block;
+    countWeights();
+    allocateMemory();
+    clearStreamState();
+}
+
+int BLSTM::countWeights() {
+    auto counts = parameterCounts(getTopology());
+    int* fields[] = {&fwd_weights_num, &fwd_peep_num,   &fwd_biases_num,  &bwd_weights_num,
+                     &bwd_peep_num,    &bwd_biases_num, &out_weights_num, &out_biases_num};
+    int sum = 0;
+    for (int i = 0; i < 8; ++i) {
+        *fields[i] = static_cast<int>(counts[i]);
+        sum += *fields[i];
+    }
+    return sum;
+}
+
+int BLSTM::countUnits() const {
+    return (2 * fwd_cells_per_block + 3) * fwd_blocks_num +
+           (2 * bwd_cells_per_block + 3) * bwd_blocks_num + outputs_num;
+}
+
+void BLSTM::allocateMemory() {
+    const int frames = buffer_len + warmup_len;
+    params.fwd_biases.assign(fwd_biases_num, 0.0);
+    params.fwd_peep_weights.assign(fwd_peep_num, 0.0);
+    params.fwd_weights.assign(fwd_weights_num, 0.0);
+    for (auto* v : {&fwd_state, &fwd_prev_state, &fwd_cell_out, &fwd_cell_in}) {
+        v->assign(fwd_cells_num, 0.0);
+    }
+    for (auto* v : {&fwd_in_gate, &fwd_forget_gate, &fwd_out_gate}) v->assign(fwd_blocks_num, 0.0);
+    fwd_history.assign(static_cast<size_t>(frames) * fwd_cells_num, 0.0);
+    params.bwd_biases.assign(bwd_biases_num, 0.0);
+    params.bwd_peep_weights.assign(bwd_peep_num, 0.0);
+    params.bwd_weights.assign(bwd_weights_num, 0.0);
+    for (auto* v : {&bwd_state, &bwd_prev_state, &bwd_cell_out, &bwd_prev_cell_out, &bwd_cell_in}) {
+        v->assign(bwd_cells_num, 0.0);
+    }
+    for (auto* v : {&bwd_in_gate, &bwd_forget_gate, &bwd_out_gate}) v->assign(bwd_blocks_num, 0.0);
+    input_buf.assign(static_cast<size_t>(frames + 1) * inputs_num, 0.0);
+    params.out_weights.assign(out_weights_num, 0.0);
+    params.out_biases.assign(out_biases_num, 0.0);
+    output_frame.assign(outputs_num, 0.0);
+    output_buf.assign(static_cast<size_t>(frames) * outputs_num, 0.0);
+    loaded = true;
+}
+
+void BLSTM::freeMemory() {
+    params = BLSTMParameters{};
+    for (auto* v : {&fwd_history, &fwd_state, &fwd_prev_state, &fwd_cell_out, &fwd_cell_in,
+                    &fwd_in_gate, &fwd_forget_gate, &fwd_out_gate, &bwd_state, &bwd_prev_state,
+                    &bwd_cell_out, &bwd_prev_cell_out, &bwd_cell_in, &bwd_in_gate, &bwd_forget_gate,
+                    &bwd_out_gate, &input_buf, &output_buf, &output_frame}) {
+        *v = std::vector<double>{};
+    }
+    loaded = false;
+    clearStreamState();
+}
+
+}  // namespace tarvik

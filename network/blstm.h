@@ -1,0 +1,199 @@
+// Bidirectional LSTM acoustic model ("media.am"): a forward and a backward layer of memory
+// blocks and one output layer over both, streamed in blocks of frames with look-ahead.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace tarvik {
+
+// Sizes of a network as the model file's header gives them.
+struct BLSTMTopology {
+    int inputs_num = 0;
+    int outputs_num = 0;
+    int fwd_blocks_num = 0;
+    int fwd_cells_per_block = 0;
+    bool fwd_has_peepholes = false;
+    int bwd_blocks_num = 0;
+    int bwd_cells_per_block = 0;
+    bool bwd_has_peepholes = false;
+
+    bool operator==(const BLSTMTopology&) const = default;
+};
+
+// The eight parameter arrays, declared in the order of the model file. The peephole arrays are
+// empty for a layer without peepholes.
+struct BLSTMParameters {
+    std::vector<double> fwd_weights;
+    std::vector<double> fwd_peep_weights;
+    std::vector<double> fwd_biases;
+    std::vector<double> bwd_weights;
+    std::vector<double> bwd_peep_weights;
+    std::vector<double> bwd_biases;
+    std::vector<double> out_weights;
+    std::vector<double> out_biases;
+
+    // The eight arrays in file order.
+    std::array<std::vector<double>*, 8> inFileOrder() {
+        return {&fwd_weights,      &fwd_peep_weights, &fwd_biases,  &bwd_weights,
+                &bwd_peep_weights, &bwd_biases,       &out_weights, &out_biases};
+    }
+    std::array<const std::vector<double>*, 8> inFileOrder() const {
+        return {&fwd_weights,      &fwd_peep_weights, &fwd_biases,  &bwd_weights,
+                &bwd_peep_weights, &bwd_biases,       &out_weights, &out_biases};
+    }
+
+    bool operator==(const BLSTMParameters&) const = default;
+};
+
+// Calling order: construct, setBuffering, load (or loadText), reset; then per frame addFrame, and
+// whenever it returns false processBuffer and getOutput until false (reading getOutputFrame after
+// each true); at the end of the stream processBuffer and getOutput until false; reset before the
+// next stream. One object serves one caller at a time; it is neither copied nor moved.
+class BLSTM {
+  public:
+    // Builds the process-wide activation tables on first use; nothing is loaded.
+    explicit BLSTM(int log_channel);
+    ~BLSTM();
+    BLSTM(const BLSTM&) = delete;
+    BLSTM& operator=(const BLSTM&) = delete;
+
+    // Reads a binary model file. A file that cannot be opened, a header size that is not
+    // positive or above the limits, or a file shorter than its header promises is refused: one
+    // logged line, false, and the model loaded before (if any) untouched. On success (nothing
+    // logged) the network is reset.
+    bool load(const std::string& path);
+    // Reads the same values as decimal text separated by white space; failure as for load.
+    bool loadText(const std::string& path);
+
+    // Stores inputs_num and outputs_num and nothing else.
+    void setSize(int inputs_num, int outputs_num);
+    // Stores the layer sizes, derives the counts, allocates every array (parameters zeroed) and
+    // positions the views. Uses the stored inputs_num, outputs_num, buffer_len and warmup_len.
+    void setTopology(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
+                     int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes);
+    // Sizes every array from the stored counts and marks the network loaded.
+    void allocateMemory();
+    // Releases every array and marks the network unloaded.
+    void freeMemory();
+    // Recomputes and stores the eight parameter counts; returns their sum.
+    int countWeights();
+    // Gates and cell values of both layers plus the output units.
+    int countUnits() const;
+
+    int getInputsNum() const { return inputs_num; }
+    int getOutputsNum() const { return outputs_num; }
+    bool isLoaded() const { return loaded; }
+    int getBufferLen() const { return buffer_len; }
+    int getWarmupLen() const { return warmup_len; }
+    BLSTMTopology getTopology() const;
+    const BLSTMParameters& getParameters() const { return params; }
+    // outputs_num values: the outputs of the frame that getOutput returned last.
+    const std::vector<double>& getOutputFrame() const { return output_frame; }
+
+    // Builds the two process-wide tables unless they are built already.
+    static void initActivationTables();
+
+    // One time step of a layer on the frame at the input view, and the output layer for one
+    // frame; normally driven by the streaming operations below.
+    void forwardStep();
+    void backwardStep();
+    void computeOutput();
+    // Adds to each unit the dot product of the next row of weights with [in_begin, in_end);
+    // returns the position after the last row used.
+    static const double* addWeightedInputs(double* units_begin, double* units_end,
+                                           const double* weights, const double* in_begin,
+                                           const double* in_end);
+
+    // Frames per output block and frames of look-ahead; must precede load (which sizes the
+    // buffers from them); buffer_len >= 1, warmup_len >= 0.
+    void setBuffering(int buffer_len, int warmup_len);
+    // Starts a new stream; on an unloaded network only the counters are set.
+    void reset();
+    // Stores a frame of inputs_num values (copied) and forward-steps it when it belongs to the
+    // block. Returns true while the block is filling, false once it is full (a frame that finds
+    // no free slot is dropped). An unloaded network stores nothing and returns true.
+    bool addFrame(const double* x);
+    // Runs the backward and output layers over the frames in hand; no effect without any.
+    void processBuffer();
+    // True: getOutputFrame holds the next frame's outputs (oldest first). False: none is left
+    // and the block has been ended; also false before any block was computed since reset.
+    bool getOutput();
+
+  private:
+    void clearStreamState();
+    void layerStep(bool forward);
+    bool commitModel(const BLSTMTopology& topology, BLSTMParameters&& values);
+
+    int fwd_hist_pos = 0;
+    std::vector<double> fwd_history;
+
+    // Moving views: the slot of input_buf the next step reads, the row of fwd_history and the
+    // row of output_buf the output layer uses.
+    const double* fwd_out_view = nullptr;
+    double* input_view = nullptr;
+    double* output_view = nullptr;
+
+    int inputs_num = 0;
+    int outputs_num = 0;
+    int fwd_blocks_num = 0;
+    int fwd_cells_num = 0;
+    int fwd_cells_per_block = 0;
+    bool fwd_has_peepholes = false;
+    int bwd_blocks_num = 0;
+    int bwd_cells_num = 0;
+    int bwd_cells_per_block = 0;
+    bool bwd_has_peepholes = false;
+
+    int fwd_biases_num = 0;
+    int fwd_weights_num = 0;
+    int fwd_peep_num = 0;
+    int bwd_biases_num = 0;
+    int bwd_weights_num = 0;
+    int bwd_peep_num = 0;
+    int out_biases_num = 0;
+    int out_weights_num = 0;
+
+    int frames_in_cycle = 0;
+    int bwd_steps_left = 0;
+    int out_pos = 0;
+
+    BLSTMParameters params;
+
+    std::vector<double> fwd_state;
+    std::vector<double> fwd_prev_state;
+    std::vector<double> fwd_cell_out;
+    std::vector<double> fwd_cell_in;
+    std::vector<double> fwd_in_gate;
+    std::vector<double> fwd_forget_gate;
+    std::vector<double> fwd_out_gate;
+
+    std::vector<double> bwd_state;
+    std::vector<double> bwd_prev_state;
+    std::vector<double> bwd_cell_out;
+    std::vector<double> bwd_prev_cell_out;
+    std::vector<double> bwd_cell_in;
+    std::vector<double> bwd_in_gate;
+    std::vector<double> bwd_forget_gate;
+    std::vector<double> bwd_out_gate;
+
+    std::vector<double> input_buf;
+    const double* bias_input = nullptr;
+    std::vector<double> output_buf;
+    bool loaded = false;
+
+    int buffer_len = 0;
+    int warmup_len = 0;
+
+    int pending_num = 0;
+    bool frame_added = false;
+    bool last_block = false;
+    int buffered_wins_num = 0;
+    int wins_to_return = 0;
+
+    int log_channel = 0;
+    std::vector<double> output_frame;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,162 @@
+// One time step of a layer and the output layer for one frame.
+#include <algorithm>
+#include <cmath>
+
+#include "network/activation.h"
+#include "network/blstm.h"
+
+namespace tarvik {
+
+const double* BLSTM::addWeightedInputs(double* units_begin, double* units_end,
+                                       const double* weights, const double* in_begin,
+                                       const double* in_end) {
+    for (double* unit = units_begin; unit != units_end; ++unit) {
+        double sum = 0.0;
+        for (const double* in = in_begin; in != in_end; ++in) sum += *weights++ * *in;
+        *unit += sum;
+    }
+    return weights;
+}
+
+namespace {
+
+// The arrays of one layer that a step reads and writes.
+struct Layer {
+    const double* weights;
+    const double* biases;
+    const double* peeps;  // null without peepholes
+    int blocks;
+    int cells_per_block;
+    double* state;
+    const double* prev_state;
+    const double* recurrent;  // the cell outputs of the previous step
+    double* cell_in;
+    double* in_gate;
+    double* forget_gate;
+    double* out_gate;
+    double* cell_out;
+};
+
+// Input and recurrent rows, bias and peephole part of one gate, then the table sigmoid. The
+// peephole part reads `peep_state`. Moves the three cursors past the gate's values.
+void gateStep(const Layer& l, double* gate, const double*& w, const double*& b, const double*& p,
+              const double* x, int inputs_num, const double* peep_state, double bias_input) {
+    const int cells = l.blocks * l.cells_per_block;
+    std::fill(gate, gate + l.blocks, 0.0);
+    w = BLSTM::addWeightedInputs(gate, gate + l.blocks, w, x, x + inputs_num);
+    w = BLSTM::addWeightedInputs(gate, gate + l.blocks, w, l.recurrent, l.recurrent + cells);
+    for (int j = 0; j < l.blocks; ++j) gate[j] += *b++ * bias_input;
+    if (p != nullptr) {
+        for (int j = 0; j < l.blocks; ++j) {
+            double sum = 0.0;
+            for (int c = j * l.cells_per_block; c < (j + 1) * l.cells_per_block; ++c) {
+                sum += *p++ * peep_state[c];
+            }
+            gate[j] += sum;
+        }
+    }
+    for (int j = 0; j < l.blocks; ++j) gate[j] = lookupSigmoid(gate[j]);
+}
+
+}  // namespace
+
+void BLSTM::layerStep(bool forward) {
+    if (!loaded || input_view + inputs_num > input_buf.data() + input_buf.size()) return;
+    if (forward) {
+        std::copy(fwd_state.begin(), fwd_state.end(), fwd_prev_state.begin());
+    } else {
+        std::copy(bwd_state.begin(), bwd_state.end(), bwd_prev_state.begin());
+        std::copy(bwd_cell_out.begin(), bwd_cell_out.end(), bwd_prev_cell_out.begin());
+    }
+    const Layer l = forward ? Layer{params.fwd_weights.data(),
+                                    params.fwd_biases.data(),
+                                    fwd_has_peepholes ? params.fwd_peep_weights.data() : nullptr,
+                                    fwd_blocks_num,
+                                    fwd_cells_per_block,
+                                    fwd_state.data(),
+                                    fwd_prev_state.data(),
+                                    fwd_cell_out.data(),
+                                    fwd_cell_in.data(),
+                                    fwd_in_gate.data(),
+                                    fwd_forget_gate.data(),
+                                    fwd_out_gate.data(),
+                                    fwd_cell_out.data()}
+                            : Layer{params.bwd_weights.data(),
+                                    params.bwd_biases.data(),
+                                    bwd_has_peepholes ? params.bwd_peep_weights.data() : nullptr,
+                                    bwd_blocks_num,
+                                    bwd_cells_per_block,
+                                    bwd_state.data(),
+                                    bwd_prev_state.data(),
+                                    bwd_prev_cell_out.data(),
+                                    bwd_cell_in.data(),
+                                    bwd_in_gate.data(),
+                                    bwd_forget_gate.data(),
+                                    bwd_out_gate.data(),
+                                    bwd_cell_out.data()};
+    const int cells = l.blocks * l.cells_per_block;
+    const double* x = input_view;
+    const double* w = l.weights;
+    const double* b = l.biases;
+    const double* p = l.peeps;
+    const double bias = *bias_input;
+
+    gateStep(l, l.in_gate, w, b, p, x, inputs_num, l.prev_state, bias);
+    gateStep(l, l.forget_gate, w, b, p, x, inputs_num, l.prev_state, bias);
+    std::fill(l.cell_in, l.cell_in + cells, 0.0);
+    w = addWeightedInputs(l.cell_in, l.cell_in + cells, w, x, x + inputs_num);
+    w = addWeightedInputs(l.cell_in, l.cell_in + cells, w, l.recurrent, l.recurrent + cells);
+    for (int c = 0; c < cells; ++c) l.cell_in[c] = lookupSquash(l.cell_in[c]);
+    for (int c = 0; c < cells; ++c) {
+        const int j = c / l.cells_per_block;
+        l.state[c] = l.cell_in[c] * l.in_gate[j] + l.forget_gate[j] * l.prev_state[c];
+    }
+    gateStep(l, l.out_gate, w, b, p, x, inputs_num, l.state, bias);
+    for (int c = 0; c < cells; ++c) {
+        l.cell_out[c] = l.out_gate[c / l.cells_per_block] * lookupSquash(l.state[c]);
+    }
+}
+
+void BLSTM::forwardStep() {
+    if (!loaded || fwd_hist_pos + fwd_cells_num > static_cast<int>(fwd_history.size())) return;
+    layerStep(true);
+    std::copy(fwd_cell_out.begin(), fwd_cell_out.end(), fwd_history.begin() + fwd_hist_pos);
+    fwd_hist_pos += fwd_cells_num;
+}
+
+void BLSTM::backwardStep() {
+    if (!loaded) return;
+    layerStep(false);
+    if (bwd_steps_left > 1 && input_view != input_buf.data()) input_view -= inputs_num;
+}
+
+void BLSTM::computeOutput() {
+    if (!loaded || fwd_out_view == nullptr) return;
+    double* y = output_view;
+    std::fill(y, y + outputs_num, 0.0);
+    const double* w = params.out_weights.data();
+    const double* b = params.out_biases.data();
+    w = addWeightedInputs(y, y + outputs_num, w, fwd_out_view, fwd_out_view + fwd_cells_num);
+    addWeightedInputs(y, y + outputs_num, w, bwd_cell_out.data(),
+                      bwd_cell_out.data() + bwd_cells_num);
+    for (int k = 0; k < outputs_num; ++k) y[k] += *b++ * *bias_input;
+    if (outputs_num == 1) {
+        y[0] = lookupSigmoid(y[0]);
+    } else {
+        double max_value = y[0];
+        for (int k = 1; k < outputs_num; ++k) {
+            if (y[k] > max_value) max_value = y[k];
+        }
+        double total = 0.0;
+        for (int k = 0; k < outputs_num; ++k) total += std::exp(y[k] - max_value);
+        for (int k = 0; k < outputs_num; ++k) y[k] = std::exp(y[k] - max_value) / total;
+    }
+    if (bwd_steps_left > 1 && out_pos >= outputs_num &&
+        fwd_out_view - fwd_history.data() >= fwd_cells_num) {
+        out_pos -= outputs_num;
+        output_view -= outputs_num;
+        fwd_out_view -= fwd_cells_num;
+    }
+}
+
+}  // namespace tarvik
