@@ -18,8 +18,6 @@ constexpr double WINDOW_B = 0.46000000834465027;
 
 double mel(double f) { return std::log(f / 700.0 + 1.0) * 1127.0; }
 
-bool isPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
-
 }  // namespace
 
 double safeLog(double x) { return x <= 0.0 ? -1000.0 : std::log(x); }
@@ -59,9 +57,9 @@ Feat::~Feat() = default;
 
 bool Feat::parametersUsable() const {
     const int energy_values = energy_mode != 0 ? 1 : 0;
-    return isPowerOfTwo(fft_size) && frame_len >= 2 && fft_size >= frame_len && num_filters >= 1 &&
-           cep_lifter >= 1 && 0 <= low_freq && low_freq < high_freq && high_freq <= nyquist_freq &&
-           num_ceps >= 0 && num_ceps + energy_values <= feat_dim;
+    return FftTables::sizeUsable(fft_size) && frame_len >= 2 && fft_size >= frame_len &&
+           num_filters >= 1 && cep_lifter >= 1 && 0 <= low_freq && low_freq < high_freq &&
+           high_freq <= nyquist_freq && num_ceps >= 0 && num_ceps + energy_values <= feat_dim;
 }
 
 void Feat::allocBuffers() {

@@ -9,8 +9,8 @@ namespace {
 constexpr double PI = 3.141592653589793;
 constexpr double TWO_PI = 6.283185307179586;
 
-// Appends `count` pairs (wr, wi) of the recurrence w' = w * wp + w, wp from the angle `theta`,
-// starting at (wr, wi) = (wr0, wi0); or, with `from_wp`, at (1.0 + wpr, wpi).
+// Appends `count` pairs (wr, wi) of the recurrence w' = w * wp + w, with wpr = -2 sin^2(theta / 2)
+// and wpi = sin(theta), starting at (1.0, 0.0), or with `from_wp` at (1.0 + wpr, wpi).
 void appendRecurrence(double theta, int count, bool from_wp, std::vector<double>& out) {
     const double t = std::sin(0.5 * theta);
     const double wpr = -2.0 * t * t;
@@ -26,11 +26,11 @@ void appendRecurrence(double theta, int count, bool from_wp, std::vector<double>
     }
 }
 
-bool isPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
-
 }  // namespace
 
-FftTables::FftTables(int size) : size(isPowerOfTwo(size) && size >= 2 ? size : 0) {
+bool FftTables::sizeUsable(int size) { return size >= 2 && (size & (size - 1)) == 0; }
+
+FftTables::FftTables(int size) : size(sizeUsable(size) ? size : 0) {
     const int n = this->size / 2;
     int q = 0;
     for (int p = 0; p < n; ++p) {

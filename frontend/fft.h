@@ -12,6 +12,8 @@ class FftTables {
   public:
     // `size` N: a power of two, at least 2 (anything else gives transforms that do nothing).
     explicit FftTables(int size = 0);
+    // Whether `size` is a power of two, at least 2.
+    static bool sizeUsable(int size);
 
     // In place, N real values: data[0] = X_0, data[2k] + i data[2k+1] = X_k for 1 <= k < N / 2,
     // X_k = sum_j x_j e^(+2 pi i j k / N), unscaled; data[1] = 0.
