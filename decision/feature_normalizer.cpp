@@ -1,12 +1,15 @@
 #include "decision/feature_normalizer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 
 #include "app/console.h"
 #include "app/settings.h"
+#include "app/strings.h"
 
 namespace tarvik {
 
@@ -148,6 +151,147 @@ void FeatureNormalizer::update(const double* frame) {
 
 void FeatureNormalizer::normalize(double* frame) const {
     for (int i = 0; i < feature_num; ++i) frame[i] = (frame[i] - means[i]) / stddevs[i];
+}
+
+// Window files hold little-endian numbers, written and read as they lie in memory.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+const std::string too_long_warning =
+    "WARNING: length > FN_NORMALIZE_INTERVAL * feature_num * sizeof(double)";
+const std::string too_short_warning =
+    "WARNING: length < FN_NORMALIZE_INTERVAL * feature_num * sizeof(double)";
+
+// The length of the open file in bytes, the read position left at its start;
+// -1 when it cannot be measured.
+std::streamoff fileLength(std::istream& in) {
+    in.seekg(0, std::ios::end);
+    const std::streamoff length = in.tellg();
+    in.seekg(0, std::ios::beg);
+    return in ? length : -1;
+}
+
+// Reads the window file at `path` into `values`: its first ring_size doubles, or
+// all of them when it holds fewer. Returns the length of the data after the
+// count; on a refused file logs one line naming `path` and returns -1.
+std::streamoff readWindowFile(const std::string& path, int feature_num, int ring_size,
+                              std::vector<double>& values) {
+    std::ifstream in(path, std::ios::binary);
+    const std::streamoff length = in.is_open() ? fileLength(in) : -1;
+    std::int32_t count = 0;
+    if (length < 0 || (length >= 4 && !in.read(reinterpret_cast<char*>(&count), sizeof count))) {
+        logLine(log_channel, "ERROR: cannot load dynamic normalization: " + path);
+        return -1;
+    }
+    if (length < 4 || count != feature_num) {
+        logLine(log_channel, "ERROR: number of features differs: " + path);
+        return -1;
+    }
+    const std::streamoff data_length = length - 4;
+    if (data_length % 8 != 0) {
+        logLine(log_channel,
+                "ERROR: dynamic normalization is not a whole number of doubles: " + path);
+        return -1;
+    }
+    const std::streamoff window_length = static_cast<std::streamoff>(ring_size) * 8;
+    values.resize(std::min(data_length, window_length) / 8);
+    if (!in.read(reinterpret_cast<char*>(values.data()),
+                 static_cast<std::streamsize>(values.size() * sizeof(double)))) {
+        logLine(log_channel, "ERROR: cannot load dynamic normalization: " + path);
+        return -1;
+    }
+    return data_length;
+}
+
+// The `count` values in the stream's default format, each followed by `after`.
+std::string joinValues(const double* values, int count, char after) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += doubleToString(values[i]) + after;
+    return text;
+}
+
+}  // namespace
+
+bool FeatureNormalizer::saveDynamicNormalization(std::string path) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out.is_open()) return false;
+    const std::int32_t count = feature_num;
+    out.write(reinterpret_cast<const char*>(&count), sizeof count);
+    out.write(reinterpret_cast<const char*>(frame_ring.data()),
+              static_cast<std::streamsize>(frame_ring.size() * sizeof(double)));
+    out.close();
+    logLine(log_channel, "saved dynamic normalization: " + path);
+    return true;
+}
+
+bool FeatureNormalizer::loadDynamicNormalization(std::string path) {
+    std::vector<double> values;
+    const std::streamoff data_length = readWindowFile(path, feature_num, ring_size, values);
+    if (data_length < 0) return false;
+    std::copy(values.begin(), values.end(), frame_ring.begin());
+    const std::streamoff window_length = static_cast<std::streamoff>(ring_size) * 8;
+    if (data_length > window_length) logLine(log_channel, too_long_warning);
+    if (data_length < window_length) {
+        logLine(log_channel, too_short_warning);
+        if (!values.empty()) repeatWindowAfter((static_cast<int>(values.size()) - 1) / feature_num);
+    }
+    takeWindowStatistics();
+    dyn_loaded = true;
+    reset();
+    logLine(log_channel, "loaded dynamic normalization: " + path);
+    return true;
+}
+
+// Fills the slots after `last_slot` by repeating the window from slot 0.
+void FeatureNormalizer::repeatWindowAfter(int last_slot) {
+    for (int t = 0; last_slot + 1 + t < normalize_interval; ++t) {
+        std::copy_n(frame_ring.begin() + t * feature_num, feature_num,
+                    frame_ring.begin() + (last_slot + 1 + t) * feature_num);
+    }
+}
+
+// Puts the window's mean and population deviation in use, each sum taken in slot order.
+void FeatureNormalizer::takeWindowStatistics() {
+    const double w = normalize_interval;
+    std::vector<double> sums(feature_num, 0.0);
+    for (int s = 0; s < normalize_interval; ++s) {
+        for (int j = 0; j < feature_num; ++j) sums[j] += frame_ring[s * feature_num + j];
+    }
+    for (int j = 0; j < feature_num; ++j) means[j] = sums[j] / w;
+    std::fill(sums.begin(), sums.end(), 0.0);
+    for (int s = 0; s < normalize_interval; ++s) {
+        for (int j = 0; j < feature_num; ++j) {
+            const double d = frame_ring[s * feature_num + j] - means[j];
+            sums[j] += d * d;
+        }
+    }
+    for (int j = 0; j < feature_num; ++j) {
+        const double variance = sums[j] / w;
+        dyn_m2[j] = w * variance;
+        stddevs[j] = std::sqrt(variance);
+        dyn_means[j] = means[j];
+        dyn_stddevs[j] = stddevs[j];
+    }
+}
+
+bool FeatureNormalizer::saveStaticNormalization(std::string path) {
+    std::ofstream out(path, std::ios::trunc);
+    if (!out.is_open()) return false;
+    out << intToString(feature_num) << '\n'
+        << joinValues(means.get(), feature_num, '\t') << '\t'
+        << joinValues(stddevs.get(), feature_num, '\t');
+    out.close();
+    logLine(log_channel, "saved static normalization: " + path);
+    return true;
+}
+
+void FeatureNormalizer::printNormalization() const {
+    logLine(log_channel, "Means:  ");
+    logLine(log_channel, joinValues(means.get(), feature_num, ' '));
+    logLine(log_channel, "StDevs:  ");
+    logLine(log_channel, joinValues(stddevs.get(), feature_num, ' ') +
+                             "speech_frames_num=" + intToString(speech_frames_num));
 }
 
 }  // namespace tarvik

@@ -23,6 +23,28 @@ class FeatureNormalizer {
     // Starts an empty window with the static values in use, or keeps a loaded window.
     void reset();
 
+    // Writes "feature_num" as a little-endian int32, then the window's
+    // normalize_interval x feature_num doubles in slot order. False, with nothing
+    // logged, when `path` cannot be opened for writing.
+    bool saveDynamicNormalization(std::string path);
+
+    // Reads a window file written by saveDynamicNormalization, puts its two-pass
+    // statistics in use and keeps the window full across reset(). A short window
+    // is repeated from its start and a long one cut, each with a warning. A file
+    // that cannot be opened or measured, has another count or holds data that is
+    // not a whole number of doubles is refused: one line naming `path`, false,
+    // nothing changed.
+    bool loadDynamicNormalization(std::string path);
+
+    // Writes the values in use as text that loadStaticNormalization reads back:
+    // the count and a line feed, then each mean and a tab, a tab, each deviation
+    // and a tab, rounded to six significant digits. False, with nothing logged, when
+    // `path` cannot be opened for writing.
+    bool saveStaticNormalization(std::string path);
+
+    // Logs the values in use and the number of frames in the window, four lines.
+    void printNormalization() const;
+
     // Adds one raw speech frame (feature_num values) to the window and rewrites
     // `means` and `stddevs` in place.
     void update(const double* frame);
@@ -38,6 +60,8 @@ class FeatureNormalizer {
   private:
     void addWhileFilling(int i, double c);
     void slideFull(int i, double c);
+    void repeatWindowAfter(int last_slot);
+    void takeWindowStatistics();
 
     int normalize_interval;
     bool dyn_loaded = false;

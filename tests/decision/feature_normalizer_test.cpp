@@ -4,27 +4,13 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "tests/decision/scratch_file.h"
+#include "tests/decision/normalizer_files.h"
 
 namespace tarvik {
 namespace {
-
-std::vector<double> inUse(const std::unique_ptr<double[]>& values, int count) {
-    return std::vector<double>(values.get(), values.get() + count);
-}
-
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-
-// Loads `text` as the static normalization of `normalizer`.
-void loadFrom(FeatureNormalizer& normalizer, const std::string& text) {
-    const std::string path = scratchFile(".norm");
-    writeFile(path, text);
-    ASSERT_TRUE(normalizer.loadStaticNormalization(path));
-}
 
 TEST(FeatureNormalizer, StartsWithZeroMeansAndUnitDeviations) {
     FeatureNormalizer normalizer(3, 4);
