@@ -12,13 +12,11 @@
 #include "app/console.h"
 #include "app/settings.h"
 #include "app/strings.h"
+#include "frontend/signal.h"
 #include "output/sequence_synchronizer.h"
 
 namespace tarvik {
 namespace {
-
-// The sampling rate of every dumped signal in Hz, the front end's Signal::SAMP_FREQ.
-constexpr int SAMPLING_RATE = 16000;
 
 const char* const COUNTER_FILE_NAME = "ses_num.txt";
 const char* const PRAAT_SCRIPT_NAME = "load_files.praat";
@@ -251,7 +249,7 @@ void SequenceSynchronizer::appendPraatScript() const {
     if (signal_count != 0)
         text += "Read Sound from raw 16-bit Little Endian file... " + out_prefix +
                 formatSessionNumber(*session_num) + "_signal.raw\n" +
-                "Override sampling frequency... " + intToString(SAMPLING_RATE) + "\n";
+                "Override sampling frequency... " + intToString(Signal::SAMP_FREQ) + "\n";
     if (write_text_grid)
         text +=
             "Read from file... " + out_prefix + formatSessionNumber(*session_num) + ".TextGrid\n";
