@@ -66,7 +66,8 @@ class SequenceSynchronizer {
     // The five channel dumps, one call per frame. The first call of a channel
     // in a session creates its file `out_prefix` + tag + suffix; when that
     // fails, or before any `openSession`, the call logs one line and its data
-    // is dropped. Calls after `closeSession` write nowhere and still count.
+    // is dropped. After `closeSession` a channel in use writes nowhere and still
+    // counts; one not in use opens its file under the closed session's tag.
     //
     // `signal_frame_len` samples, stored as the low 16 bits of their integer
     // parts, little-endian ("_signal.raw"); NaN and infinities store 0.

@@ -1,6 +1,8 @@
 #!/bin/sh
-# Writes the sample TextGrids and has Praat read each of them, checking tier
-# count, end time and interval counts. Exits 77 (skipped) without Praat.
+# Has a sample writer fill a scratch directory, then runs a Praat check script
+# once per line of the manifest the writer leaves there, dir/manifest.tsv: the
+# script's arguments, separated by tabs (empty ones kept). Exits 77 (skipped)
+# without Praat.
 # Usage: praat_check.sh <sample writer> <check script> <scratch directory>
 set -eu
 writer=$1
@@ -8,19 +10,32 @@ script=$2
 dir=$3
 
 if ! command -v praat >/dev/null 2>&1; then
-    echo "praat not found: the TextGrids are not checked with Praat"
+    echo "praat not found: the samples are not checked with Praat"
     exit 77
 fi
 
 rm -rf "$dir"
 mkdir -p "$dir"
-"$writer" "$dir" >"$dir/manifest.tsv"
+"$writer" "$dir"
 
 tab=$(printf '\t')
 failed=0
-while IFS="$tab" read -r path tiers end_time counts; do
-    if ! praat --run "$script" "$path" "$tiers" "$end_time" "$counts"; then
-        echo "FAILED: $path"
+while IFS= read -r line; do
+    set --
+    while :; do
+        case $line in
+        *"$tab"*)
+            set -- "$@" "${line%%"$tab"*}"
+            line=${line#*"$tab"}
+            ;;
+        *)
+            set -- "$@" "$line"
+            break
+            ;;
+        esac
+    done
+    if ! praat --run "$script" "$@"; then
+        echo "FAILED: $*"
         failed=1
     fi
 done <"$dir/manifest.tsv"

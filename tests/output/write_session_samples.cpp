@@ -1,6 +1,8 @@
 // Records two sessions, of 250 and 100 frames, into the directory given as the
 // argument (an absolute path: Praat reads the script's file names relative to
-// the script's own directory), appending both to its load_files.praat.
+// the script's own directory), appending both to its load_files.praat. Leaves
+// there a manifest.tsv for the load check: the script's path, a tab, and the
+// frame counts of the sessions.
 #include <cstdio>
 #include <string>
 
@@ -25,5 +27,6 @@ int main(int argc, char** argv) {
         output_test::recordFrames(synchronizer, frames, frames);
         synchronizer.closeSession(true);
     }
+    output_test::writeFile(dir + "manifest.tsv", dir + "load_files.praat\t250 100\n");
     return 0;
 }
