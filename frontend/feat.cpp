@@ -1,0 +1,200 @@
+#include "frontend/feat.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/console.h"
+#include "frontend/signal.h"
+
+namespace tarvik {
+
+namespace {
+
+constexpr double PI = 3.141592653589793;
+constexpr double TWO_PI = 6.283185307179586;
+// Single-precision 0.54 and 0.46, widened.
+constexpr double WINDOW_A = 0.5400000214576721;
+constexpr double WINDOW_B = 0.46000000834465027;
+
+double mel(double f) { return std::log(f / 700.0 + 1.0) * 1127.0; }
+
+}  // namespace
+
+double safeLog(double x) { return x <= 0.0 ? -1000.0 : std::log(x); }
+
+Feat::Feat(int FE_FeatSet) {
+    if (FE_FeatSet == 1) {
+        frame_len = 400, fft_size = 512, feat_dim = 13, num_ceps = 12, num_filters = 40;
+        cep_lifter = 22, low_freq = 64, high_freq = 8000, nyquist_freq = 8000;
+        preemph = 0.97, energy_mode = 3;
+    } else if (FE_FeatSet == 2) {
+        frame_len = 200, fft_size = 512, feat_dim = 13, num_ceps = 12, num_filters = 26;
+        cep_lifter = 22, low_freq = 0, high_freq = 4000, nyquist_freq = 4000;
+        preemph = 0.97, energy_mode = 2;
+    } else {
+        printLine("ERROR: Wrong FE_FeatSet!");
+    }
+    allocBuffers();
+}
+
+Feat::Feat(int frame_len, int fft_size, int feat_dim, int num_ceps, int num_filters, int cep_lifter,
+           int low_freq, int high_freq, int nyquist_freq, double preemph, int energy_mode)
+    : frame_len(frame_len),
+      fft_size(fft_size),
+      feat_dim(feat_dim),
+      num_ceps(num_ceps),
+      num_filters(num_filters),
+      cep_lifter(cep_lifter),
+      low_freq(low_freq),
+      high_freq(high_freq),
+      nyquist_freq(nyquist_freq),
+      preemph(preemph),
+      energy_mode(energy_mode) {
+    allocBuffers();
+}
+
+Feat::~Feat() = default;
+
+bool Feat::parametersUsable() const {
+    const int energy_values = energy_mode != 0 ? 1 : 0;
+    return FftTables::sizeUsable(fft_size) && frame_len >= 2 && fft_size >= frame_len &&
+           num_filters >= 1 && cep_lifter >= 1 && 0 <= low_freq && low_freq < high_freq &&
+           high_freq <= nyquist_freq && num_ceps >= 0 && num_ceps + energy_values <= feat_dim;
+}
+
+void Feat::allocBuffers() {
+    usable = parametersUsable();
+    if (usable) {
+        fft_buf.assign(fft_size, 0.0);
+        window.assign(frame_len, 0.0);
+        mel_centers.assign(num_filters + 1, 0.0);
+        lo_chan.assign(fft_size / 2, 0);
+        lo_weight.assign(fft_size / 2, 0.0);
+        fbank.assign(num_filters, 0.0);
+        output.assign(feat_dim, 0.0);
+        spare_buf.assign(frame_len, 0.0);
+    }
+    if (2LL * nyquist_freq != Signal::SAMP_FREQ) {
+        printLine("WARNING: FE.nyquist_freq*2!=Signal.SAMP_FREQ");
+    }
+    if (!usable) return;
+    const double step = TWO_PI / (frame_len - 1);
+    for (int i = 0; i < frame_len; ++i) window[i] = WINDOW_A - std::cos(i * step) * WINDOW_B;
+    buildTables();
+}
+
+// The filterbank geometry, the DCT and the lifter: they depend on the parameters alone.
+void Feat::buildTables() {
+    const int m_count = num_filters;
+    const double ml = mel(low_freq);
+    const double mh = mel(high_freq);
+    for (int i = 0; i <= m_count; ++i) {
+        mel_centers[i] = (static_cast<double>(i + 1) / (m_count + 1)) * (mh - ml) + ml;
+    }
+    const long long two_nyquist = 2LL * nyquist_freq;
+    klo = static_cast<int>((static_cast<double>(low_freq) / two_nyquist) * fft_size + 2.5);
+    khi = static_cast<int>((static_cast<double>(high_freq) / two_nyquist) * fft_size + 0.5);
+    const double fres = (2.0 * (high_freq - low_freq)) / (fft_size * 700.0);
+    int c = 0;
+    for (int k = 0; k < fft_size / 2; ++k) {
+        lo_chan[k] = -1;
+        lo_weight[k] = 0.0;
+        if (k + 1 < klo || k + 1 > khi) continue;
+        const double b = std::log(k * fres + 1.0) * 1127.0;
+        while (c <= m_count && b > mel_centers[c]) ++c;
+        if (c > m_count) continue;  // beyond the upper edge: no channel (not within the limits)
+        lo_chan[k] = c;
+        lo_weight[k] = c <= 0 ? (mel_centers[0] - b) / (mel_centers[0] - ml)
+                              : (mel_centers[c] - b) / (mel_centers[c] - mel_centers[c - 1]);
+    }
+
+    const double pi_over_m = PI / m_count;
+    dct_cos.resize(static_cast<std::size_t>(num_ceps) * m_count);
+    lifter.resize(num_ceps);
+    for (int i = 1; i <= num_ceps; ++i) {
+        for (int j = 0; j < m_count; ++j) {
+            dct_cos[(i - 1) * m_count + j] = std::cos((j + 0.5) * (i * pi_over_m));
+        }
+        lifter[i - 1] = std::sin((i * PI) / cep_lifter) * (0.5 * cep_lifter) + 1.0;
+    }
+    sqrt_2_over_m = std::sqrt(2.0 / m_count);
+    fft = FftTables(fft_size);
+}
+
+double* Feat::process(const double* in, int samples_left) {
+    if (in == nullptr || !usable) return nullptr;
+    const int avail = std::clamp(samples_left, 0, frame_len);
+
+    // Samples past `avail` are zeros after a file source, so stopping there keeps the raw
+    // energy of a file frame and reads nothing beyond a memory source.
+    double e = 0.0;
+    if (energy_mode == 2) {
+        double sum = 0.0;
+        for (int i = 0; i < avail; ++i) sum = sum + in[i] * in[i];
+        e = safeLog(sum);
+    }
+    if (avail > 0) fft_buf[0] = (1.0 - preemph) * in[0];
+    for (int j = 1; j < avail; ++j) fft_buf[j] = in[j] - in[j - 1] * preemph;
+    std::fill(fft_buf.begin() + avail, fft_buf.end(), 0.0);
+    for (int i = 0; i < frame_len; ++i) fft_buf[i] = fft_buf[i] * window[i];
+    if (energy_mode == 1) {
+        double sum = 0.0;
+        for (int i = 0; i < frame_len; ++i) sum = sum + fft_buf[i] * fft_buf[i];
+        e = safeLog(sum);
+    }
+    realFFT(fft_buf.data());
+    accumulateChannels();
+    cepstra();
+
+    if (energy_mode == 0) return output.data();
+    if (energy_mode == 3) {
+        double sum = 0.0;
+        for (int j = 0; j < num_filters; ++j) sum = sum + fbank[j];
+        e = sum * sqrt_2_over_m;
+    } else if (energy_mode != 1 && energy_mode != 2) {
+        e = 0.0;
+    }
+    output[num_ceps] = e;
+    return output.data();
+}
+
+// Magnitudes of the band's bins into the triangular channels, then their logs floored at 0.0.
+void Feat::accumulateChannels() {
+    std::fill(fbank.begin(), fbank.end(), 0.0);
+    for (int k = klo - 1; k <= khi - 1; ++k) {
+        const int c = lo_chan[k];
+        if (c < 0) continue;
+        const double re = fft_buf[2 * k];
+        const double im = fft_buf[2 * k + 1];
+        const double a = std::sqrt(im * im + re * re);
+        const double wa = lo_weight[k] * a;
+        if (c > 0) fbank[c - 1] = fbank[c - 1] + wa;
+        if (c < num_filters) fbank[c] = (a - wa) + fbank[c];
+    }
+    for (double& value : fbank) value = std::log(std::max(value, 1.0));
+}
+
+// DCT of the log channel energies, then the lifter.
+void Feat::cepstra() {
+    for (int i = 0; i < num_ceps; ++i) {
+        const double* coefficients = &dct_cos[static_cast<std::size_t>(i) * num_filters];
+        double sum = 0.0;
+        for (int j = 0; j < num_filters; ++j) sum = sum + coefficients[j] * fbank[j];
+        output[i] = sum * sqrt_2_over_m;
+    }
+    for (int i = 0; i < num_ceps; ++i) output[i] = lifter[i] * output[i];
+}
+
+int Feat::getDim() const { return feat_dim; }
+
+void Feat::reset() {}
+
+void Feat::realFFT(double* data) const {
+    if (usable) fft.realTransform(data);
+}
+
+void Feat::complexFFT(double* data, int inverse) const {
+    if (usable) fft.complexTransform(data, inverse != 0);
+}
+
+}  // namespace tarvik

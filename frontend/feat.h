@@ -1,0 +1,102 @@
+// Mel-cepstral stage: per frame, pre-emphasis, Hamming window, real FFT, triangular mel channels
+// on the magnitude spectrum, log with a floor of 1.0, DCT, sinusoidal lifter and an energy value.
+#pragma once
+
+#include <vector>
+
+#include "frontend/fe.h"
+#include "frontend/fft.h"
+
+namespace tarvik {
+
+// -1000.0 when x <= 0, else ln(x).
+double safeLog(double x);
+
+// A holder of a borrowed array and its two accessors; nothing in the chain uses them.
+template <typename T>
+struct ArrayHolder {
+    T* data;
+};
+// Stores `data` in the holder.
+template <typename T>
+void setArray(ArrayHolder<T>* holder, T* data) {
+    holder->data = data;
+}
+// Address of element `i` of the held array, counted from 1.
+template <typename T>
+T* elementAt(const ArrayHolder<T>* holder, int i) {
+    return holder->data + (i - 1);
+}
+
+// First stage of the chain: `frame_len` samples in (unscaled), `feat_dim` values out: cepstra
+// c1 ... c`num_ceps`, then the energy value of `energy_mode` (0: none, 1: log energy of the
+// windowed frame, 2: log energy of the raw frame, 3: C0, other: 0.0). Parameter set 1 (the
+// command line's) is 400 samples at 16 kHz into 12 cepstra and C0.
+class Feat : public FE {
+  public:
+    // Parameter set 1 or 2; any other number prints "ERROR: Wrong FE_FeatSet!" and gives a stage
+    // without parameters whose `process` always returns null.
+    explicit Feat(int FE_FeatSet);
+    // Parameters outside their limits (fft_size a power of two >= frame_len >= 2, num_filters >= 1,
+    // cep_lifter >= 1, 0 <= low_freq < high_freq <= nyquist_freq, num_ceps (+1 with an energy
+    // value) <= feat_dim) give a stage whose `process` always returns null.
+    Feat(int frame_len, int fft_size, int feat_dim, int num_ceps, int num_filters, int cep_lifter,
+         int low_freq, int high_freq, int nyquist_freq, double preemph, int energy_mode);
+
+    // `in` is the frame's first sample; only in[0 ... min(frame_len, samples_left) - 1] is read.
+    // A null `in` returns null and changes nothing.
+    double* process(const double* in, int samples_left) override;
+    int getDim() const override;  // feat_dim
+    void reset() override;        // nothing to drop
+    ~Feat() override;
+
+    // In-place real FFT of fft_size values: data[0] = X_0, data[2k] + i data[2k+1] = X_k for
+    // 1 <= k < fft_size / 2 (exponent sign +, unscaled); data[1] = 0.
+    void realFFT(double* data) const;
+    // In-place complex FFT of fft_size / 2 complex values; the inverse (inverse != 0) is scaled
+    // by 1 / (fft_size / 2).
+    void complexFFT(double* data, int inverse) const;
+
+    // Constant tables, for inspection.
+    const std::vector<double>& getWindow() const { return window; }
+    const std::vector<int>& getLoChan() const { return lo_chan; }
+    const std::vector<double>& getLoWeight() const { return lo_weight; }
+
+  private:
+    void allocBuffers();
+    bool parametersUsable() const;
+    void buildTables();
+    void accumulateChannels();
+    void cepstra();
+
+    int frame_len = 0;
+    int fft_size = 0;
+    int feat_dim = 0;
+    int num_ceps = 0;
+    int num_filters = 0;
+    int cep_lifter = 0;
+    int low_freq = 0;
+    int high_freq = 0;
+    int nyquist_freq = 0;
+    double preemph = 0.0;
+    int energy_mode = 0;
+
+    std::vector<double> fft_buf;      // fft_size: the frame, then its spectrum
+    std::vector<double> window;       // frame_len: the Hamming window
+    std::vector<double> mel_centers;  // num_filters + 1: channel peaks in mel, then the upper edge
+    std::vector<int> lo_chan;         // fft_size / 2: channel peaks below each bin; -1 off the band
+    std::vector<double> lo_weight;    // fft_size / 2: share of each bin for the channel below it
+    std::vector<double> fbank;        // num_filters: channel energies, then their logs
+    std::vector<double> output;       // feat_dim
+    std::vector<double> spare_buf;    // frame_len, unused
+
+    bool usable = false;
+    int klo = 0;  // band: bins k with klo <= k + 1 <= khi
+    int khi = 0;
+    std::vector<double> dct_cos;  // num_ceps x num_filters DCT coefficients
+    std::vector<double> lifter;   // num_ceps lifter factors
+    double sqrt_2_over_m = 0.0;   // sqrt(2.0 / num_filters)
+    FftTables fft;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,250 @@
+#include "frontend/signal.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace tarvik {
+
+namespace {
+
+constexpr int HEADER_BYTES = 44;
+constexpr int TRAILING_ZEROS = 500;
+constexpr int SAMPLES_PER_MS = 16;
+constexpr int READ_CHUNK_SAMPLES = 1 << 15;
+
+unsigned readU16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
+
+unsigned long readU32(const unsigned char* bytes) {
+    return readU16(bytes) | (static_cast<unsigned long>(readU16(bytes + 2)) << 16);
+}
+
+// A header that begins with "RIFF" must be a canonical WAVE header of 16 kHz mono 16-bit PCM;
+// any other header is not examined.
+bool headerAcceptable(std::ifstream& file, std::streamoff size) {
+    unsigned char header[HEADER_BYTES];
+    const std::streamoff available = std::min<std::streamoff>(size, HEADER_BYTES);
+    file.read(reinterpret_cast<char*>(header), available);
+    if (file.gcount() != available) return false;
+    if (available < 4 || std::memcmp(header, "RIFF", 4) != 0) return true;
+    return available == HEADER_BYTES && std::memcmp(header + 8, "WAVEfmt ", 8) == 0 &&
+           readU16(header + 20) == 1 && readU16(header + 22) == 1 &&
+           readU32(header + 24) == static_cast<unsigned long>(Signal::SAMP_FREQ) &&
+           readU16(header + 34) == 16;
+}
+
+// Reads up to `count` 16-bit little-endian samples into `out`; returns the samples read.
+long long readSamples(std::ifstream& file, double* out, long long count) {
+    std::vector<unsigned char> bytes(2 * READ_CHUNK_SAMPLES);
+    long long done = 0;
+    while (done < count) {
+        const long long want = std::min<long long>(count - done, READ_CHUNK_SAMPLES);
+        file.read(reinterpret_cast<char*>(bytes.data()), 2 * want);
+        const long long got = file.gcount() / 2;
+        for (long long i = 0; i < got; ++i) {
+            const auto value = static_cast<int16_t>(readU16(&bytes[2 * i]));
+            out[done + i] = value;
+        }
+        done += got;
+        if (got < want) break;
+    }
+    return done;
+}
+
+// Truncation toward zero, saturated to the range of an int (0 for NaN).
+int truncToInt(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+const char* Signal::loadResultText(int result) {
+    switch (result) {
+        case LOAD_OK:
+            return "loaded";
+        case LOAD_CANNOT_OPEN:
+            return "cannot be opened";
+        case LOAD_NO_LABELS:
+            return "reference intervals not read";
+        case LOAD_BAD_FORMAT:
+            return "not 16 kHz mono 16-bit PCM";
+        case LOAD_TOO_LONG:
+            return "too long";
+        default:
+            return "unknown result";
+    }
+}
+
+int Signal::loadFile(const std::string& path, const std::string& labels_path, bool has_header) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return LOAD_CANNOT_OPEN;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return LOAD_CANNOT_OPEN;
+    file.seekg(0, std::ios::end);
+    const std::streamoff size = file.tellg();
+    file.seekg(0, std::ios::beg);
+    if (size < 0 || !file) return LOAD_CANNOT_OPEN;
+    if (has_header && !headerAcceptable(file, size)) return LOAD_BAD_FORMAT;
+
+    long long count = size / 2;
+    if (has_header) count -= HEADER_BYTES / 2;
+    if (count > INT_MAX - TRAILING_ZEROS) return LOAD_TOO_LONG;
+
+    // A file shorter than its header gives a negative count and no sample is read.
+    std::unique_ptr<double[]> buffer(new double[count + TRAILING_ZEROS]);
+    long long read = 0;
+    if (count > 0) {
+        file.clear();
+        file.seekg(has_header ? HEADER_BYTES : 0, std::ios::beg);
+        read = readSamples(file, buffer.get(), count);
+    }
+    std::fill(buffer.get() + read, buffer.get() + count + TRAILING_ZEROS, 0.0);
+    appendSource(std::move(buffer), static_cast<int>(count), path);
+
+    // Reference intervals are not read: a labels file leaves the source without them.
+    return labels_path.empty() ? LOAD_OK : LOAD_NO_LABELS;
+}
+
+void Signal::appendSource(std::unique_ptr<double[]> buffer, int count, const std::string& name) {
+    source_names.push_back(name);
+    sample_counts.push_back(count);
+    samples.push_back(std::move(buffer));
+    frame_counts.push_back(0);
+    first_frames.push_back(0);
+}
+
+void Signal::loadBuffer(const double* data, int count) {
+    if (count < 0) return;
+    std::unique_ptr<double[]> buffer(new double[count]());
+    if (data != nullptr) std::copy(data, data + count, buffer.get());
+    if (sourceCount() == 0) appendSource(nullptr, 0, "");
+    samples[0] = std::move(buffer);
+    sample_counts[0] = count;
+    source_names[0] = "Memory Buffer";
+    if (frame_ms != 0) computeFrames(frame_ms, overlap);
+}
+
+int Signal::loadRingBuffer(const int16_t* ring, int ring_len, int start, int n) {
+    if (n < 0 || (n > 0 && (ring == nullptr || ring_len <= 0))) return start;
+    if (sourceCount() == 0 || !samples[0] || sample_counts[0] < n) loadBuffer(nullptr, n);
+    if (n == 0) return start;
+    double* out = samples[0].get();
+    int index = (start < 0 || start >= ring_len) ? 0 : start;
+    for (int i = 0; i < n; ++i) {
+        if (index == ring_len) index = 0;
+        out[i] = ring[index] / 32767.0;
+        ++index;
+    }
+    return index;
+}
+
+void Signal::setFrame(int new_frame_ms, double new_overlap) {
+    if (new_frame_ms != 0) computeFrames(new_frame_ms, new_overlap);
+}
+
+void Signal::computeFrames(int new_frame_ms, double new_overlap) {
+    frame_ms = new_frame_ms;
+    overlap = new_overlap;
+    frame_samples = truncToInt(static_cast<double>(SAMPLES_PER_MS) * frame_ms);
+    step_ms = truncToInt(static_cast<double>(frame_ms) - truncToInt(frame_ms * overlap));
+    overlap_samples = truncToInt(overlap * frame_samples + 0.5);
+    total_frames = 0;
+    const long long step = static_cast<long long>(frame_samples) - overlap_samples;
+    for (int s = 0; s < sourceCount(); ++s) {
+        first_frames[s] = total_frames;
+        frame_counts[s] = step > 0 ? static_cast<int>(std::max(0LL, sample_counts[s] / step)) : 0;
+        total_frames += frame_counts[s];
+    }
+}
+
+const double* Signal::yieldFrame(int source, int frame, int* samples_left) const {
+    if (source < 0 || source >= sourceCount() || frame < 0 || frame >= frame_counts[source] ||
+        !samples[source]) {
+        return nullptr;
+    }
+    const int offset = frame * stepSamples();
+    if (samples_left != nullptr) *samples_left = sample_counts[source] - offset;
+    return samples[source].get() + offset;
+}
+
+const double* Signal::searchFrom(int source, int* samples_left) {
+    for (int s = source; s < sourceCount(); ++s) {
+        cur_source = s;
+        cur_frame = -1;
+        if (frame_counts[s] > 0) {
+            cur_frame = 0;
+            return yieldFrame(s, 0, samples_left);
+        }
+    }
+    return nullptr;
+}
+
+const double* Signal::firstFrame(int* samples_left) {
+    cur_source = 0;
+    cur_frame = -1;
+    return searchFrom(0, samples_left);
+}
+
+const double* Signal::nextFrame(int* samples_left) {
+    if (sourceCount() == 0) return nullptr;
+    if (cur_frame < frame_counts[cur_source] - 1) {
+        ++cur_frame;
+        return yieldFrame(cur_source, cur_frame, samples_left);
+    }
+    if (cur_source >= sourceCount() - 1) return nullptr;
+    return searchFrom(cur_source + 1, samples_left);
+}
+
+const double* Signal::gotoSource(int source, int* samples_left) {
+    if (source < 0 || source >= sourceCount()) return nullptr;
+    return searchFrom(source, samples_left);
+}
+
+const double* Signal::prevFrame(int k, int* samples_left) {
+    if (k < 0 || cur_frame < k) return nullptr;
+    return yieldFrame(cur_source, cur_frame - k, samples_left);
+}
+
+const double* Signal::randomFrame(int* samples_left) {
+    if (total_frames <= 0) return nullptr;
+    int g = std::rand() % total_frames;
+    int s = 0;
+    while (s < sourceCount() && g >= frame_counts[s]) {
+        g -= frame_counts[s];
+        ++s;
+    }
+    return yieldFrame(s, g, samples_left);
+}
+
+bool Signal::isFirstFrame() const { return cur_frame == 0; }
+
+bool Signal::isLastFrame() const { return cur_frame >= getFrameCount(cur_source) - 1; }
+
+int Signal::getGlobalFrame() const { return getSourceFirstFrame(cur_source) + cur_frame; }
+
+int Signal::getFrameCount(int source) const {
+    return (source >= 0 && source < sourceCount()) ? frame_counts[source] : 0;
+}
+
+int Signal::getSourceFirstFrame(int source) const {
+    return (source >= 0 && source < sourceCount()) ? first_frames[source] : 0;
+}
+
+std::string Signal::getSourceName(int source) const {
+    return (source >= 0 && source < sourceCount()) ? source_names[source] : "NONAME";
+}
+
+int Signal::alwaysZero() const { return 0; }
+
+void Signal::freeSamples() {
+    for (auto& buffer : samples) buffer.reset();
+}
+
+}  // namespace tarvik

@@ -1,0 +1,102 @@
+// Audio sources held as sample buffers and their division into overlapping frames.
+//
+// Every frame operation yields a FrameSpan: it returns a pointer to the frame's first sample
+// inside its source's buffer (null: no frame) and writes `samples_left`, the loaded samples from
+// there to the end of the source, through its out-parameter (left unwritten on null). The pointer
+// stays valid until the buffer is released (freeSamples, loadBuffer on source 0, destruction).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarvik {
+
+class Signal {
+  public:
+    static constexpr int SAMP_FREQ = 16000;  // Hz, assumed for every source
+
+    // Results of loadFile: LOAD_OK and LOAD_NO_LABELS append the source, the others change nothing.
+    static constexpr int LOAD_OK = 0;
+    static constexpr int LOAD_CANNOT_OPEN = -1;  // no such readable file
+    static constexpr int LOAD_NO_LABELS = -2;    // reference intervals not read
+    static constexpr int LOAD_BAD_FORMAT = -3;   // RIFF header not 16 kHz mono 16-bit PCM
+    static constexpr int LOAD_TOO_LONG = -4;     // more samples than an int counts
+
+    // A short text for a negative result of loadFile, e.g. "not 16 kHz mono 16-bit PCM".
+    static const char* loadResultText(int result);
+
+    Signal() = default;
+    Signal(const Signal&) = delete;
+    Signal& operator=(const Signal&) = delete;
+
+    // Appends one source: the 16-bit little-endian samples of the file (after 44 header bytes when
+    // `has_header`), unscaled, followed by 500 zeros. With `has_header`, a file that begins with
+    // "RIFF" must be at least 44 bytes long and carry a canonical WAVE header ("WAVEfmt " at byte
+    // 8) saying PCM, 1 channel, 16000 Hz, 16 bits, else LOAD_BAD_FORMAT; any other header is
+    // skipped unread. Reference intervals are not read: a non-empty `labels_path` leaves the
+    // source without them and gives LOAD_NO_LABELS. A directory cannot be opened. A file shorter
+    // than its header gives a negative sample count and no frame. Does not run the framing.
+    int loadFile(const std::string& path, const std::string& labels_path, bool has_header);
+    // Gives source 0 (created when there is none) a buffer of `count` samples copied from `data`
+    // (zeros when `data` is null), named "Memory Buffer", and re-runs the framing unless frame_ms
+    // is 0. A negative count changes nothing.
+    void loadBuffer(const double* data, int count);
+    // Writes `n` ring samples from ring[start] on, wrapping at `ring_len`, each divided by
+    // 32767.0, into source 0's buffer from position 0 (growing it when it holds fewer than n).
+    // A start outside the ring reads from ring[0]. Returns the ring index after the last sample
+    // read; `start` when nothing is read (n <= 0, no ring).
+    int loadRingBuffer(const int16_t* ring, int ring_len, int start, int n);
+
+    // Runs computeFrames unless frame_ms is 0.
+    void setFrame(int frame_ms, double overlap);
+    // Frames of 16 * frame_ms samples, every 16 * frame_ms - round(overlap * frame) samples; a
+    // source of n samples has n / step frames (0 when the step is not positive).
+    void computeFrames(int frame_ms, double overlap);
+
+    // Frame 0 of the first source that has frames.
+    const double* firstFrame(int* samples_left);
+    // The next frame, crossing to the next source that has frames.
+    const double* nextFrame(int* samples_left);
+    // Frame 0 of `source`, or of the next source after it that has frames; null and the cursor
+    // unchanged for a number outside the sources.
+    const double* gotoSource(int source, int* samples_left);
+    // The frame k frames before the cursor's, in the same source (null for k < 0); cursor stays.
+    const double* prevFrame(int k, int* samples_left);
+    // A frame drawn with rand(); null when there is no frame. The cursor stays.
+    const double* randomFrame(int* samples_left);
+
+    bool isFirstFrame() const;
+    bool isLastFrame() const;
+    int getGlobalFrame() const;
+    int getFrameCount(int source) const;          // 0 outside the sources
+    int getSourceFirstFrame(int source) const;    // 0 outside the sources
+    std::string getSourceName(int source) const;  // "NONAME" outside the sources
+    int alwaysZero() const;
+    // Releases every sample buffer; counts, names and framing stay, frame operations give null.
+    void freeSamples();
+
+  private:
+    int sourceCount() const { return static_cast<int>(samples.size()); }
+    int stepSamples() const { return frame_samples - overlap_samples; }
+    void appendSource(std::unique_ptr<double[]> buffer, int count, const std::string& name);
+    const double* yieldFrame(int source, int frame, int* samples_left) const;
+    const double* searchFrom(int source, int* samples_left);
+
+    std::vector<std::unique_ptr<double[]>> samples;
+    std::vector<int> sample_counts;  // loaded samples; trailing zeros not counted
+    std::vector<int> frame_counts;   // from the last framing
+    std::vector<int> first_frames;   // global index of each source's frame 0
+    std::vector<std::string> source_names;
+    int frame_ms = 20;
+    int step_ms = 0;
+    int total_frames = 0;
+    int frame_samples = 0;
+    double overlap = 0.0;
+    int overlap_samples = 0;
+    int cur_frame = 0;  // -1: before the current source's frame 0
+    int cur_source = 0;
+};
+
+}  // namespace tarvik
