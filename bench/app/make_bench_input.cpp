@@ -56,9 +56,8 @@ int main(int argc, char** argv) {
     const long seconds = std::atol(argv[2]);
     tarvik::testing::writeWav(dir + "/hour.wav", syntheticRecording(seconds * 16000));
     const tarvik::BLSTMTopology topology{39, 1, 8, 4, true, 8, 4, true};
-    const bool ok =
-        tarvik::writeModelFile(dir + "/media.am", topology,
-                               tarvik::randomParameters(topology, 11, 0.3)) &&
-        writeNorm(dir + "/media.norm");
+    const bool ok = tarvik::writeModelFile(dir + "/media.am", topology,
+                                           tarvik::randomParameters(topology, 11, 0.3)) &&
+                    writeNorm(dir + "/media.norm");
     return ok ? 0 : 1;
 }
