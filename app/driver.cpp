@@ -10,7 +10,6 @@ namespace tarvik {
 
 namespace {
 
-constexpr int kNormalizeInterval = 12000;
 constexpr int kMargin = 50;
 constexpr int kMinNormDur = 20;
 constexpr int kPosteriorsNum = 37;
@@ -35,7 +34,7 @@ void collectFrames() {
 }  // namespace
 
 bool startPipeline() {
-    normalizer = std::make_unique<FeatureNormalizer>(kFeaturesNum, kNormalizeInterval);
+    normalizer = std::make_unique<FeatureNormalizer>(kFeaturesNum, FN_NORMALIZE_INTERVAL);
     if (!normalizer->loadStaticNormalization(norm_path)) {
         printLine("ERROR: cannot load: " + norm_path);
         return false;

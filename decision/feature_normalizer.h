@@ -8,6 +8,9 @@
 
 namespace tarvik {
 
+// Frames in the sliding window of the command line's normaliser: 120 s of 10 ms frames.
+inline constexpr int FN_NORMALIZE_INTERVAL = 12000;
+
 class FeatureNormalizer {
   public:
     // A normaliser for `feature_num` values per frame and a window of

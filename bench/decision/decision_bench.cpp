@@ -25,7 +25,7 @@ std::vector<double> randomFrames(int frames) {
 // One update per iteration; the window of 12000 frames fills during the first 12000.
 void BM_NormalizerUpdate(benchmark::State& state) {
     const std::vector<double> frames = randomFrames(1000);
-    FeatureNormalizer normalizer(FEATURES_NUM, 12000);
+    FeatureNormalizer normalizer(FEATURES_NUM, FN_NORMALIZE_INTERVAL);
     normalizer.reset();
     std::size_t k = 0;
     for (auto _ : state) {

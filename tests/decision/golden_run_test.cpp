@@ -42,7 +42,7 @@ TEST(GoldenRun, HandedBackFramesMatchBitForBit) {
     ASSERT_EQ(features.size(), 800u);
     ASSERT_EQ(expected.size(), 800u);
 
-    FeatureNormalizer normalizer(FEATURES_NUM, 12000);
+    FeatureNormalizer normalizer(FEATURES_NUM, FN_NORMALIZE_INTERVAL);
     ASSERT_TRUE(normalizer.loadStaticNormalization(GOLDEN + "media.norm"));
     normalizer.reset();
     SpeechDecider decider(0, FEATURES_NUM);
