@@ -62,7 +62,9 @@ bool startPipeline() {
 }
 
 void processFrame(double* frame) {
-    if (!decider->pushFrame(frame)) return;
+    const bool answered = decider->pushFrame(frame);
+    if (input_observer != nullptr) input_observer(frame);
+    if (!answered) return;
     collectFrames();
 }
 

@@ -41,6 +41,11 @@ inline std::array<double, kFeaturesNum> stats_stddev{};
 using FrameObserver = void (*)(double speech_post, bool is_speech, bool kept);
 inline FrameObserver frame_observer = nullptr;
 
+// Called with every frame right after pushFrame normalised it: the values the network was fed.
+// Null by default.
+using InputObserver = void (*)(const double* normalised);
+inline InputObserver input_observer = nullptr;
+
 // Creates and loads the normaliser, the decider and the synchroniser and resets
 // them, printing the start-up lines. False after an error line.
 bool startPipeline();

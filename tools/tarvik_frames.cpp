@@ -2,8 +2,10 @@
 // frame handed back, its index, speech_post (round-trip precision), is_speech
 // and kept, tab-separated, after a header line (the layout of the golden frames.tsv). Reads
 // media.am and media.norm from the working directory, as tarvik does. Usage: tarvik_frames
-// input.wav output.tsv ("-" for standard output). Exit status: 0 on success, 1 on a load or write
-// failure, 2 on wrong usage.
+// [--network-input inputs.f64] input.wav output.tsv ("-" for standard output). With
+// --network-input it also writes every frame as the network was fed it (normalised by the
+// adaptive normaliser), 39 native little-endian doubles per frame. Exit status: 0 on success,
+// 1 on a load or write failure, 2 on wrong usage.
 #include <charconv>
 #include <cstdio>
 #include <string>
@@ -15,6 +17,7 @@
 namespace {
 
 std::FILE* out = nullptr;
+std::FILE* inputs_out = nullptr;
 long frame_index = 0;
 
 // speech_post in the shortest text that reads back as the same double.
@@ -25,16 +28,29 @@ void writeFrame(double speech_post, bool is_speech, bool kept) {
                  is_speech ? 1 : 0, kept ? 1 : 0);
 }
 
+void writeInput(const double* normalised) {
+    std::fwrite(normalised, sizeof(double), tarvik::kFeaturesNum, inputs_out);
+}
+
+// Flushes and closes `file` (unless it is standard output); false when anything failed.
+bool finish(std::FILE* file) {
+    const bool written = std::fflush(file) == 0 && !std::ferror(file);
+    if (file != stdout) std::fclose(file);
+    return written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace tarvik;
-    if (argc != 3) {
-        printLine("usage: tarvik_frames input.wav output.tsv");
+    const bool with_inputs = argc > 1 && std::string(argv[1]) == "--network-input";
+    const int first = with_inputs ? 3 : 1;
+    if (argc != first + 2) {
+        printLine("usage: tarvik_frames [--network-input inputs.f64] input.wav output.tsv");
         return 2;
     }
-    const std::string input_path = argv[1];
-    const std::string output_path = argv[2];
+    const std::string input_path = argv[first];
+    const std::string output_path = argv[first + 1];
     if (!startPipeline()) return 1;
 
     FeatureChain chain;
@@ -44,6 +60,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     signal.setFrame(25, 0.6);
+    if (with_inputs) {
+        inputs_out = std::fopen(argv[2], "wb");
+        if (inputs_out == nullptr) {
+            printLine("ERROR: cannot create: " + std::string(argv[2]));
+            return 1;
+        }
+        input_observer = writeInput;
+    }
     out = output_path == "-" ? stdout : std::fopen(output_path.c_str(), "w");
     if (out == nullptr) {
         printLine("ERROR: cannot create: " + output_path);
@@ -52,12 +76,12 @@ int main(int argc, char** argv) {
     std::fprintf(out, "index\tspeech_post\tis_speech\tkept\n");
     frame_observer = writeFrame;
     runFrameLoop(signal, chain.last);
-    const bool written = std::fflush(out) == 0 && !std::ferror(out);
-    if (out != stdout) std::fclose(out);
-    releasePipeline();
-    if (!written) {
-        printLine("ERROR: cannot write: " + output_path);
-        return 1;
+    bool written = finish(out);
+    if (!written) printLine("ERROR: cannot write: " + output_path);
+    if (inputs_out != nullptr && !finish(inputs_out)) {
+        printLine("ERROR: cannot write: " + std::string(argv[2]));
+        written = false;
     }
-    return 0;
+    releasePipeline();
+    return written ? 0 : 1;
 }

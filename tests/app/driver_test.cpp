@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -87,6 +88,42 @@ TEST(Driver, FramesToolWritesTheDecisionOfEveryFrame) {
     const ProcessRun run = runTarvik(dir, "speech.wav frames.tsv", TARVIK_FRAMES_TOOL);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(kGolden + "frames.tsv"));
+}
+
+// Reads whitespace-separated numbers.
+std::vector<double> readNumbers(const fs::path& path) {
+    std::ifstream in(path);
+    std::vector<double> numbers;
+    for (double value = 0.0; in >> value;) numbers.push_back(value);
+    return numbers;
+}
+
+TEST(Driver, FramesToolWritesTheNetworkInput) {
+    const fs::path dir = workDir();
+    fs::copy_file(kGolden + "speech.wav", dir / "speech.wav");
+    const ProcessRun run =
+        runTarvik(dir, "--network-input inputs.f64 speech.wav frames.tsv", TARVIK_FRAMES_TOOL);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(kGolden + "frames.tsv"));
+
+    const std::string bytes = readFile(dir / "inputs.f64");
+    const std::vector<double> features = readNumbers(kGolden + "features.tsv");  // index + 39
+    const std::vector<double> norm = readNumbers(kGolden + "media.norm");        // 39, means, sds
+    ASSERT_EQ(bytes.size(), features.size() / 40 * 39 * sizeof(double));
+    std::vector<double> inputs(bytes.size() / sizeof(double));
+    std::memcpy(inputs.data(), bytes.data(), bytes.size());
+    // No frame is handed back before the 40th is pushed: these use the static values alone.
+    for (std::size_t frame = 0; frame < 40; ++frame) {
+        for (std::size_t v = 0; v < 39; ++v) {
+            const double raw = features[frame * 40 + 1 + v];
+            ASSERT_EQ(inputs[frame * 39 + v], (raw - norm[1 + v]) / norm[40 + v]) << frame;
+        }
+    }
+    EXPECT_EQ(runTarvik(dir, "--network-input inputs.f64 speech.wav", TARVIK_FRAMES_TOOL).status,
+              2);
+    EXPECT_EQ(
+        runTarvik(dir, "--network-input no/dir.f64 speech.wav f.tsv", TARVIK_FRAMES_TOOL).status,
+        1);
 }
 
 TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {

@@ -89,9 +89,26 @@ TEST(GoldenTest, FeatureToolWritesTheSameFrames) {
     }
 }
 
+TEST(GoldenTest, FeatureToolWritesRawDoubles) {
+    const auto expected = readFeatures(GOLDEN + "features.tsv");
+    ASSERT_EQ(runTool("--raw " + GOLDEN + "speech.wav features.f64"), 0);
+    std::ifstream file("features.f64", std::ios::binary);
+    std::vector<double> values(expected.size() * 39 + 1);
+    file.read(reinterpret_cast<char*>(values.data()),
+              static_cast<std::streamsize>(values.size() * sizeof(double)));
+    ASSERT_EQ(file.gcount(), static_cast<std::streamsize>(expected.size() * 39 * sizeof(double)));
+    for (std::size_t frame = 0; frame < expected.size(); ++frame) {
+        for (std::size_t v = 0; v < 39; ++v) {
+            ASSERT_EQ(values[frame * 39 + v], expected[frame][v + 1]) << frame << " " << v;
+        }
+    }
+}
+
 TEST(GoldenTest, FeatureToolFailures) {
     EXPECT_EQ(runTool("2> usage.txt"), 2);
     EXPECT_EQ(runTool("a b c 2> usage.txt"), 2);
+    EXPECT_EQ(runTool("--raw a 2> usage.txt"), 2);
+    EXPECT_EQ(runTool("--raw missing.wav out.f64 2> error.txt"), 1);
     EXPECT_EQ(runTool("missing.wav out.tsv 2> error.txt"), 1);
     EXPECT_EQ(readText("error.txt"), "ERROR: cannot load: missing.wav (cannot be opened)\n");
     testing::writeBytes("stereo.wav", testing::wavHeader({1, 2, 44100, 16}, 0));
