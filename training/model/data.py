@@ -79,3 +79,20 @@ def drifted_normalise(x, speech, mean0, std0, lag):
     means = m * frac + mean0 * (1 - frac)
     stds = sd * frac + std0 * (1 - frac)
     return (x - means) / stds
+
+
+def main():
+    import argparse
+    p = argparse.ArgumentParser(description="Extracts (and caches) the frames of both splits.")
+    p.add_argument("--corpus", required=True)
+    p.add_argument("--cache", required=True)
+    p.add_argument("--tool", required=True)
+    p.add_argument("--jobs", type=int, default=6)
+    a = p.parse_args()
+    for split in ("train", "valid"):
+        rows = extract(a.tool, os.path.join(a.corpus, split), os.path.join(a.cache, split), a.jobs)
+        print(f"{split}: {len(rows)} recordings")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The model pipeline in one command: builds tarvik, builds the training corpus, extracts the
+# features with tarvik's own front end, trains, exports models/media.am and models/media.norm,
+# tunes the output bias end to end, checks that tarvik agrees with the trainer, evaluates per
+# condition and measures the whole program's speed. Prints how long each stage took.
+#
+# Usage: training/run.sh [options]
+#   --corpus DIR       where the corpus is built (default out/training/corpus)
+#   --existing-corpus  use the corpus in DIR as it is (both splits READY) instead of rebuilding it
+#   --train-hours H    hours of training recordings (default 6)
+#   --valid-hours V    hours of validation recordings (default 1)
+#   --seed S           seed of the corpus and of the training (default 1)
+#   --minutes M        training budget in minutes of wall time (default 35)
+#   --jobs N           parallel jobs (default 6)
+#   --models DIR       where the model pair is written (default models)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+corpus=out/training/corpus
+existing=0
+train_hours=6
+valid_hours=1
+seed=1
+minutes=35
+jobs=6
+models=models
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --corpus) corpus=$2; shift 2 ;;
+        --existing-corpus) existing=1; shift ;;
+        --train-hours) train_hours=$2; shift 2 ;;
+        --valid-hours) valid_hours=$2; shift 2 ;;
+        --seed) seed=$2; shift 2 ;;
+        --minutes) minutes=$2; shift 2 ;;
+        --jobs) jobs=$2; shift 2 ;;
+        --models) models=$2; shift 2 ;;
+        *) echo "unknown option: $1" >&2; exit 2 ;;
+    esac
+done
+
+python=/usr/bin/python3
+build=build-training
+cache=out/training/cache
+model_dir=training/model
+common=(--corpus "$corpus" --cache "$cache")
+mkdir -p "$cache" "$models"
+
+stage() {
+    local name=$1
+    shift
+    local start=$SECONDS
+    echo "== $name"
+    "$@"
+    echo "== $name: $((SECONDS - start)) s"
+}
+
+build_tarvik() {
+    cmake -S . -B "$build" -DTARVIK_BUILD_TESTS=OFF -DTARVIK_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$build" -j 4 >/dev/null
+}
+
+build_corpus() {
+    if [ "$existing" = 1 ]; then
+        for split in train valid; do
+            [ -e "$corpus/$split/READY" ] || { echo "no $corpus/$split/READY" >&2; exit 1; }
+        done
+        echo "using the existing corpus in $corpus"
+        return
+    fi
+    "$python" training/corpus/build_corpus.py --out "$corpus" --train-hours "$train_hours" \
+        --valid-hours "$valid_hours" --seed "$seed" --jobs "$jobs"
+}
+
+total=$SECONDS
+stage "build tarvik" build_tarvik
+stage "corpus" build_corpus
+stage "features" "$python" "$model_dir/data.py" "${common[@]}" --tool "$build/tools/tarvik_features" \
+    --jobs "$jobs"
+stage "training and export" "$python" "$model_dir/train.py" "${common[@]}" \
+    --tool "$build/tools/tarvik_features" --out "$models" --minutes "$minutes" --seed "$seed" \
+    --jobs "$jobs"
+stage "output bias tuning and evaluation" "$python" "$model_dir/evaluate.py" "${common[@]}" \
+    --models "$models" --tool "$build/tools/tarvik_frames" --jobs "$jobs"
+stage "agreement check" "$python" "$model_dir/check.py" "${common[@]}" --models "$models" \
+    --tool "$build/tools/tarvik_frames" --jobs "$jobs"
+stage "speed" "$python" "$model_dir/speed.py" --corpus "$corpus" --models "$models" \
+    --tarvik "$build/app/tarvik"
+echo "== total: $((SECONDS - total)) s"
