@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+
+#include "frontend/trunc_to_int.h"
 
 namespace tarvik {
 
@@ -55,14 +56,6 @@ long long readSamples(std::ifstream& file, double* out, long long count) {
     return done;
 }
 
-// Truncation toward zero, saturated to the range of an int (0 for NaN).
-int truncToInt(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
-    if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
-    return static_cast<int>(value);
-}
-
 }  // namespace
 
 const char* Signal::loadResultText(int result) {
@@ -72,11 +65,13 @@ const char* Signal::loadResultText(int result) {
         case LOAD_CANNOT_OPEN:
             return "cannot be opened";
         case LOAD_NO_LABELS:
-            return "reference intervals not read";
+            return "reference TextGrid cannot be opened";
         case LOAD_BAD_FORMAT:
             return "not 16 kHz mono 16-bit PCM";
         case LOAD_TOO_LONG:
             return "too long";
+        case LOAD_BAD_LABELS:
+            return "reference TextGrid not in Praat's long text format";
         default:
             return "unknown result";
     }
@@ -108,8 +103,7 @@ int Signal::loadFile(const std::string& path, const std::string& labels_path, bo
     std::fill(buffer.get() + read, buffer.get() + count + TRAILING_ZEROS, 0.0);
     appendSource(std::move(buffer), static_cast<int>(count), path);
 
-    // Reference intervals are not read: a labels file leaves the source without them.
-    return labels_path.empty() ? LOAD_OK : LOAD_NO_LABELS;
+    return loadIntervals(labels_path);
 }
 
 void Signal::appendSource(std::unique_ptr<double[]> buffer, int count, const std::string& name) {
@@ -118,6 +112,12 @@ void Signal::appendSource(std::unique_ptr<double[]> buffer, int count, const std
     samples.push_back(std::move(buffer));
     frame_counts.push_back(0);
     first_frames.push_back(0);
+    interval_counts.push_back(0);
+    interval_labels.emplace_back();
+    interval_starts.emplace_back();
+    interval_ends.emplace_back();
+    interval_first_frames.emplace_back();
+    interval_last_frames.emplace_back();
 }
 
 void Signal::loadBuffer(const double* data, int count) {
@@ -162,6 +162,7 @@ void Signal::computeFrames(int new_frame_ms, double new_overlap) {
         frame_counts[s] = step > 0 ? static_cast<int>(std::max(0LL, sample_counts[s] / step)) : 0;
         total_frames += frame_counts[s];
     }
+    placeIntervals();
 }
 
 const double* Signal::yieldFrame(int source, int frame, int* samples_left) const {
