@@ -56,8 +56,9 @@ bool BLSTM::addFrame(const double* x) {
 void BLSTM::processBuffer() {
     if (!loaded || buffered_wins_num == 0) return;
     const int full = buffer_len + warmup_len;
-    if (buffered_wins_num > full)
+    if (buffered_wins_num > full) {
         logLine(log_channel, "buffered_wins_num > buffer_len + warmup_len");
+    }
     if (!frame_added) last_block = true;
     // A full block answers its first buffer_len frames; a frame beyond it stays in the spare slot
     // for the next block. The last block of the stream answers every frame in hand.
