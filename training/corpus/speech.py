@@ -128,8 +128,12 @@ def synth(speaker, rng, tmpdir):
         return g722_to_16k(os.path.join(ASTERISK_ROOT, ASTERISK_VOICES[voice], rel))
     if kind == 'espeak':
         text = make_text(rng, voice.startswith('en'))
-        raw = run(['espeak-ng', '-v', voice, '-s', str(rng.integers(110, 230)),
-                   '-p', str(rng.integers(15, 85)), '--stdout', text])
+        cmd = ['espeak-ng', '-v', voice, '-s', str(rng.integers(110, 230)),
+               '-p', str(rng.integers(15, 85)), '--stdout', text]
+        try:
+            raw = run(cmd)
+        except RuntimeError:  # a few language/text pairs crash the synthesiser: no utterance
+            return np.zeros(0, dtype=np.float32)
         return sox_to_16k('-', stdin=raw, in_type=['-t', 'wav'])
     out = os.path.join(tmpdir, 'u.wav')
     text = make_text(rng, True)

@@ -32,7 +32,8 @@ def run(cmd, stdin=None):
     """Runs a command and returns its standard output; raises with its error text on failure."""
     p = subprocess.run(cmd, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
     if p.returncode != 0:
-        raise RuntimeError('%s failed: %s' % (cmd[0], p.stderr.decode(errors='replace')[-500:]))
+        raise RuntimeError('%s failed (status %d): %s'
+                           % (' '.join(cmd), p.returncode, p.stderr.decode(errors='replace')[-500:]))
     return p.stdout
 
 
