@@ -19,10 +19,11 @@ class Signal {
 
     // Results of loadFile: LOAD_OK and LOAD_NO_LABELS append the source, the others change nothing.
     static constexpr int LOAD_OK = 0;
-    static constexpr int LOAD_CANNOT_OPEN = -1;  // no such readable file
-    static constexpr int LOAD_NO_LABELS = -2;    // reference intervals not read
-    static constexpr int LOAD_BAD_FORMAT = -3;   // RIFF header not 16 kHz mono 16-bit PCM
-    static constexpr int LOAD_TOO_LONG = -4;     // more samples than an int counts
+    static constexpr int LOAD_CANNOT_OPEN = -1;   // no such readable file
+    static constexpr int LOAD_NO_LABELS = -2;     // reference intervals not read
+    static constexpr int LOAD_BAD_FORMAT = -3;    // RIFF header not 16 kHz mono 16-bit PCM
+    static constexpr int LOAD_TOO_LONG = -4;      // more samples than an int counts
+    static constexpr int LOAD_SHORT_HEADER = -5;  // begins with "RIFF" but ends within 44 bytes
 
     // A short text for a negative result of loadFile, e.g. "not 16 kHz mono 16-bit PCM".
     static const char* loadResultText(int result);
@@ -33,8 +34,9 @@ class Signal {
 
     // Appends one source: the 16-bit little-endian samples of the file (after 44 header bytes when
     // `has_header`), unscaled, followed by 500 zeros. With `has_header`, a file that begins with
-    // "RIFF" must be at least 44 bytes long and carry a canonical WAVE header ("WAVEfmt " at byte
-    // 8) saying PCM, 1 channel, 16000 Hz, 16 bits, else LOAD_BAD_FORMAT; any other header is
+    // "RIFF" must be at least 44 bytes long, else LOAD_SHORT_HEADER, and carry a canonical WAVE
+    // header ("WAVEfmt " at byte 8) saying PCM, 1 channel, 16000 Hz, 16 bits, else
+    // LOAD_BAD_FORMAT; any other header is
     // skipped unread. Reference intervals are not read: a non-empty `labels_path` leaves the
     // source without them and gives LOAD_NO_LABELS. A directory cannot be opened. A file shorter
     // than its header gives a negative sample count and no frame. Does not run the framing.
