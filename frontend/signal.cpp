@@ -24,18 +24,21 @@ unsigned long readU32(const unsigned char* bytes) {
     return readU16(bytes) | (static_cast<unsigned long>(readU16(bytes + 2)) << 16);
 }
 
-// A header that begins with "RIFF" must be a canonical WAVE header of 16 kHz mono 16-bit PCM;
-// any other header is not examined.
-bool headerAcceptable(std::ifstream& file, std::streamoff size) {
+// LOAD_OK, or why the header is refused: one that begins with "RIFF" must be a whole canonical
+// WAVE header of 16 kHz mono 16-bit PCM; any other header is not examined.
+int checkHeader(std::ifstream& file, std::streamoff size) {
     unsigned char header[HEADER_BYTES];
     const std::streamoff available = std::min<std::streamoff>(size, HEADER_BYTES);
     file.read(reinterpret_cast<char*>(header), available);
-    if (file.gcount() != available) return false;
-    if (available < 4 || std::memcmp(header, "RIFF", 4) != 0) return true;
-    return available == HEADER_BYTES && std::memcmp(header + 8, "WAVEfmt ", 8) == 0 &&
-           readU16(header + 20) == 1 && readU16(header + 22) == 1 &&
-           readU32(header + 24) == static_cast<unsigned long>(Signal::SAMP_FREQ) &&
-           readU16(header + 34) == 16;
+    if (file.gcount() != available) return Signal::LOAD_CANNOT_OPEN;
+    if (available < 4 || std::memcmp(header, "RIFF", 4) != 0) return Signal::LOAD_OK;
+    if (available < HEADER_BYTES) return Signal::LOAD_SHORT_HEADER;
+    const bool pcm_16k_mono_16 =
+        std::memcmp(header + 8, "WAVEfmt ", 8) == 0 && readU16(header + 20) == 1 &&
+        readU16(header + 22) == 1 &&
+        readU32(header + 24) == static_cast<unsigned long>(Signal::SAMP_FREQ) &&
+        readU16(header + 34) == 16;
+    return pcm_16k_mono_16 ? Signal::LOAD_OK : Signal::LOAD_BAD_FORMAT;
 }
 
 // Reads up to `count` 16-bit little-endian samples into `out`; returns the samples read.
@@ -72,6 +75,8 @@ const char* Signal::loadResultText(int result) {
             return "too long";
         case LOAD_BAD_LABELS:
             return "reference TextGrid not in Praat's long text format";
+        case LOAD_SHORT_HEADER:
+            return "RIFF header cut short";
         default:
             return "unknown result";
     }
@@ -86,7 +91,10 @@ int Signal::loadFile(const std::string& path, const std::string& labels_path, bo
     const std::streamoff size = file.tellg();
     file.seekg(0, std::ios::beg);
     if (size < 0 || !file) return LOAD_CANNOT_OPEN;
-    if (has_header && !headerAcceptable(file, size)) return LOAD_BAD_FORMAT;
+    if (has_header) {
+        const int header_result = checkHeader(file, size);
+        if (header_result != LOAD_OK) return header_result;
+    }
 
     long long count = size / 2;
     if (has_header) count -= HEADER_BYTES / 2;

@@ -20,11 +20,12 @@ class Signal {
     // Results of loadFile: LOAD_OK, LOAD_NO_LABELS and LOAD_BAD_LABELS append the source (the
     // latter two without reference intervals), the others change nothing.
     static constexpr int LOAD_OK = 0;
-    static constexpr int LOAD_CANNOT_OPEN = -1;  // no such readable file
-    static constexpr int LOAD_NO_LABELS = -2;    // reference TextGrid cannot be opened
-    static constexpr int LOAD_BAD_FORMAT = -3;   // RIFF header not 16 kHz mono 16-bit PCM
-    static constexpr int LOAD_TOO_LONG = -4;     // more samples than an int counts
-    static constexpr int LOAD_BAD_LABELS = -5;   // reference TextGrid breaks the long text format
+    static constexpr int LOAD_CANNOT_OPEN = -1;   // no such readable file
+    static constexpr int LOAD_NO_LABELS = -2;     // reference TextGrid cannot be opened
+    static constexpr int LOAD_BAD_FORMAT = -3;    // RIFF header not 16 kHz mono 16-bit PCM
+    static constexpr int LOAD_TOO_LONG = -4;      // more samples than an int counts
+    static constexpr int LOAD_BAD_LABELS = -5;    // reference TextGrid breaks the long text format
+    static constexpr int LOAD_SHORT_HEADER = -6;  // begins with "RIFF" but ends within 44 bytes
 
     // A short text for a negative result of loadFile, e.g. "not 16 kHz mono 16-bit PCM".
     static const char* loadResultText(int result);
@@ -35,12 +36,12 @@ class Signal {
 
     // Appends one source: the 16-bit little-endian samples of the file (after 44 header bytes when
     // `has_header`), unscaled, followed by 500 zeros. With `has_header`, a file that begins with
-    // "RIFF" must be at least 44 bytes long and carry a canonical WAVE header ("WAVEfmt " at byte
-    // 8) saying PCM, 1 channel, 16000 Hz, 16 bits, else LOAD_BAD_FORMAT; any other header is
-    // skipped unread. A non-empty `labels_path` names a TextGrid whose first interval tier gives
-    // the source's reference intervals (see textgrid_reader.h for what is refused). A directory
-    // cannot be opened. A file shorter than its header gives a negative sample count and no
-    // frame. Does not run the framing, which places the intervals on frames.
+    // "RIFF" must be at least 44 bytes long, else LOAD_SHORT_HEADER, and carry a canonical WAVE
+    // header ("WAVEfmt " at byte 8) saying PCM, 1 channel, 16000 Hz, 16 bits, else LOAD_BAD_FORMAT;
+    // any other header is skipped unread. A non-empty `labels_path` names a TextGrid whose first
+    // interval tier gives the source's reference intervals (see textgrid_reader.h for what is
+    // refused). A directory cannot be opened. A file shorter than its header gives a negative
+    // sample count and no frame. Does not run the framing, which places the intervals on frames.
     int loadFile(const std::string& path, const std::string& labels_path, bool has_header);
     // Gives source 0 (created when there is none) a buffer of `count` samples copied from `data`
     // (zeros when `data` is null), named "Memory Buffer", and re-runs the framing unless frame_ms
