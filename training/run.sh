@@ -11,6 +11,7 @@
 #   --valid-hours V    hours of validation recordings (default 1)
 #   --seed S           seed of the corpus and of the training (default 1)
 #   --minutes M        training budget in minutes of wall time (default 35)
+#   --noise X          Gaussian noise on the normalised training inputs (default 0)
 #   --jobs N           parallel jobs (default 6)
 #   --models DIR       where the model pair is written (default models)
 set -euo pipefail
@@ -23,6 +24,7 @@ valid_hours=1
 seed=1
 minutes=35
 jobs=6
+noise=0
 models=models
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -32,6 +34,7 @@ while [ $# -gt 0 ]; do
         --valid-hours) valid_hours=$2; shift 2 ;;
         --seed) seed=$2; shift 2 ;;
         --minutes) minutes=$2; shift 2 ;;
+        --noise) noise=$2; shift 2 ;;
         --jobs) jobs=$2; shift 2 ;;
         --models) models=$2; shift 2 ;;
         *) echo "unknown option: $1" >&2; exit 2 ;;
@@ -78,7 +81,7 @@ stage "features" "$python" "$model_dir/data.py" "${common[@]}" --tool "$build/to
     --jobs "$jobs"
 stage "training and export" "$python" "$model_dir/train.py" "${common[@]}" \
     --tool "$build/tools/tarvik_features" --out "$models" --minutes "$minutes" --seed "$seed" \
-    --jobs "$jobs"
+    --noise "$noise" --jobs "$jobs"
 stage "output bias tuning and evaluation" "$python" "$model_dir/evaluate.py" "${common[@]}" \
     --models "$models" --tool "$build/tools/tarvik_frames" --jobs "$jobs"
 stage "agreement check" "$python" "$model_dir/check.py" "${common[@]}" --models "$models" \

@@ -1,5 +1,5 @@
 """Trains the network on the train split (features from tarvik's front end, normalised as the
-run-time normaliser would), keeps the state with the best validation loss, and exports
+run-time normaliser would), keeps the state with the best validation frame accuracy, and exports
 "media.am" and "media.norm"."""
 import argparse
 import math
@@ -79,6 +79,9 @@ def main():
     p.add_argument("--max-epochs", type=int, default=1000)
     p.add_argument("--batch", type=int, default=64)
     p.add_argument("--lr", type=float, default=5e-3)
+    p.add_argument("--noise", type=float, default=0.0,
+                   help="standard deviation of Gaussian noise added to the normalised inputs")
+    p.add_argument("--weight-decay", type=float, default=0.0)
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--threads", type=int, default=4)
     p.add_argument("--jobs", type=int, default=6)
@@ -106,7 +109,7 @@ def main():
     valid = split_batches(*chunks(simulate(raw["valid"], mean, std, rng), rng), 256)
 
     model = netmod.Net(a.blocks, a.cells)
-    opt = torch.optim.Adam(model.parameters(), lr=a.lr)
+    opt = torch.optim.AdamW(model.parameters(), lr=a.lr, weight_decay=a.weight_decay)
     budget = a.minutes * 60
     start = time.time()
     best = (math.inf, None, 0)
@@ -121,7 +124,10 @@ def main():
             for g in opt.param_groups:
                 g["lr"] = a.lr * (0.05 + 0.95 * 0.5 * (1 + math.cos(math.pi * frac)))
             sel = order[i:i + a.batch]
-            z = model(x[sel])
+            inputs = x[sel]
+            if a.noise > 0:
+                inputs = inputs + a.noise * torch.randn_like(inputs)
+            z = model(inputs)
             loss = (torch.nn.functional.binary_cross_entropy_with_logits(z, y[sel], reduction="none")
                     * m[sel]).sum() / m[sel].sum()
             opt.zero_grad()
@@ -130,8 +136,8 @@ def main():
             opt.step()
             total += loss.item() * len(sel)
         vloss, vacc = evaluate(model, valid)
-        if vloss < best[0]:
-            best = (vloss, {k: v.clone() for k, v in model.state_dict().items()}, epoch)
+        if -vacc < best[0]:
+            best = (-vacc, {k: v.clone() for k, v in model.state_dict().items()}, epoch)
         print(f"epoch {epoch}: train loss {total / len(x):.4f}, valid loss {vloss:.4f}, "
               f"valid frame accuracy {vacc:.4f}, {time.time() - start:.0f} s", flush=True)
 
@@ -139,7 +145,7 @@ def main():
     torch.save({"blocks": a.blocks, "cells": a.cells, "state": best[1]},
                os.path.join(a.cache, "model.pt"))
     count = export.write_am(os.path.join(a.out, "media.am"), model)
-    print(f"best epoch {best[2]} (valid loss {best[0]:.4f}); exported {count} weights; "
+    print(f"best epoch {best[2]} (valid frame accuracy {-best[0]:.4f}); exported {count} weights; "
           f"training {time.time() - start:.0f} s", flush=True)
 
 
