@@ -11,9 +11,11 @@
 #   --valid-hours V    hours of validation recordings (default 1)
 #   --seed S           seed of the corpus and of the training (default 1)
 #   --minutes M        training budget in minutes of wall time (default 35)
-#   --noise X          Gaussian noise on the normalised training inputs (default 0)
+#   --noise X          Gaussian noise on the normalised training inputs (default 0.2)
+#   --weight-decay D   decoupled weight decay of the optimiser (default 0.001)
 #   --jobs N           parallel jobs (default 6)
 #   --models DIR       where the model pair is written (default models)
+#   --help             prints this text
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,7 +26,8 @@ valid_hours=1
 seed=1
 minutes=35
 jobs=6
-noise=0
+noise=0.2
+weight_decay=0.001
 models=models
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -35,8 +38,10 @@ while [ $# -gt 0 ]; do
         --seed) seed=$2; shift 2 ;;
         --minutes) minutes=$2; shift 2 ;;
         --noise) noise=$2; shift 2 ;;
+        --weight-decay) weight_decay=$2; shift 2 ;;
         --jobs) jobs=$2; shift 2 ;;
         --models) models=$2; shift 2 ;;
+        --help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
         *) echo "unknown option: $1" >&2; exit 2 ;;
     esac
 done
@@ -81,7 +86,7 @@ stage "features" "$python" "$model_dir/data.py" "${common[@]}" --tool "$build/to
     --jobs "$jobs"
 stage "training and export" "$python" "$model_dir/train.py" "${common[@]}" \
     --tool "$build/tools/tarvik_features" --out "$models" --minutes "$minutes" --seed "$seed" \
-    --noise "$noise" --jobs "$jobs"
+    --noise "$noise" --weight-decay "$weight_decay" --jobs "$jobs"
 stage "output bias tuning and evaluation" "$python" "$model_dir/evaluate.py" "${common[@]}" \
     --models "$models" --tool "$build/tools/tarvik_frames" --jobs "$jobs"
 stage "agreement check" "$python" "$model_dir/check.py" "${common[@]}" --models "$models" \

@@ -25,7 +25,7 @@ def scores(ref, hyp):
     return {
         "frames": n,
         "accuracy": (n - fp - fn) / n if n else float("nan"),
-        "f1": 2 * tp / (2 * tp + fp + fn) if tp + fp + fn else float("nan"),
+        "f1": 2 * tp / (2 * tp + fp + fn) if speech else float("nan"),
         "false_alarm": fp / silence if silence else float("nan"),
         "miss": fn / speech if speech else float("nan"),
     }

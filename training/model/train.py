@@ -82,6 +82,9 @@ def main():
     p.add_argument("--noise", type=float, default=0.0,
                    help="standard deviation of Gaussian noise added to the normalised inputs")
     p.add_argument("--weight-decay", type=float, default=0.0)
+    p.add_argument("--init", help="start from this saved model instead of random weights")
+    p.add_argument("--repeat-families", default="",
+                   help="noise families whose recordings are used twice per epoch (comma-separated)")
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--threads", type=int, default=4)
     p.add_argument("--jobs", type=int, default=6)
@@ -99,6 +102,9 @@ def main():
         cdir = os.path.join(a.cache, split)
         rows = data.extract(a.tool, sdir, cdir, a.jobs)
         raw[split] = [data.load(sdir, cdir, r) for r in rows]
+        if split == "train":
+            families = a.repeat_families.split(",")
+            repeated = [data.load(sdir, cdir, r) for r in rows if r["noise_family"] in families]
     frames = sum(len(x) for x, _ in raw["train"])
     print(f"features: {len(raw['train'])} train recordings ({frames / 360000:.2f} h), "
           f"{len(raw['valid'])} valid; {time.time() - t0:.0f} s", flush=True)
@@ -106,9 +112,12 @@ def main():
     mean, std = data.static_norm(raw["train"])
     os.makedirs(a.out, exist_ok=True)
     data.write_norm(os.path.join(a.out, "media.norm"), mean, std)
+    raw["train"] += repeated
     valid = split_batches(*chunks(simulate(raw["valid"], mean, std, rng), rng), 256)
 
     model = netmod.Net(a.blocks, a.cells)
+    if a.init:
+        model.load_state_dict(torch.load(a.init)["state"])
     opt = torch.optim.AdamW(model.parameters(), lr=a.lr, weight_decay=a.weight_decay)
     budget = a.minutes * 60
     start = time.time()
