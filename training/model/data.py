@@ -1,5 +1,6 @@
 """Corpus reading, cached feature extraction with tarvik's own front end, the static normalisation
 and the simulation of the run-time adaptive normaliser."""
+import hashlib
 import os
 import subprocess
 from concurrent.futures import ThreadPoolExecutor
@@ -14,6 +15,12 @@ def read_manifest(split_dir):
     with open(os.path.join(split_dir, "manifest.tsv")) as f:
         header = f.readline().rstrip("\n").split("\t")
         return [dict(zip(header, line.rstrip("\n").split("\t"))) for line in f if line.strip()]
+
+
+def features_dir(cache, corpus, split):
+    """Cache folder of a split's frames; one per corpus folder, so that corpora never mix."""
+    key = hashlib.sha1(os.path.realpath(corpus).encode()).hexdigest()[:12]
+    return os.path.join(cache, "features-" + key, split)
 
 
 def extract(tool, split_dir, cache_dir, jobs):
@@ -90,7 +97,8 @@ def main():
     p.add_argument("--jobs", type=int, default=6)
     a = p.parse_args()
     for split in ("train", "valid"):
-        rows = extract(a.tool, os.path.join(a.corpus, split), os.path.join(a.cache, split), a.jobs)
+        rows = extract(a.tool, os.path.join(a.corpus, split), features_dir(a.cache, a.corpus, split),
+                       a.jobs)
         print(f"{split}: {len(rows)} recordings")
 
 

@@ -99,7 +99,7 @@ def main():
     raw = {}
     for split in ("train", "valid"):
         sdir = os.path.join(a.corpus, split)
-        cdir = os.path.join(a.cache, split)
+        cdir = data.features_dir(a.cache, a.corpus, split)
         rows = data.extract(a.tool, sdir, cdir, a.jobs)
         raw[split] = [data.load(sdir, cdir, r) for r in rows]
         if split == "train":
