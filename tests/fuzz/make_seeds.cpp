@@ -92,6 +92,23 @@ void counterSeeds(const fs::path& dir) {
     fs::remove_all(work);
 }
 
+// TextGrids as the project writes them: "norm" alone, and "post", "norm" and "margins" over the
+// 230 frames of the reader's worked example (sil, spc, sil).
+void textGridSeeds(const fs::path& dir) {
+    fs::copy_file(golden + "speech.TextGrid", dir / "golden.TextGrid",
+                  fs::copy_options::overwrite_existing);
+    initMaps();
+    write_text_grid = true;
+    SequenceSynchronizer synchronizer(39, 37);
+    synchronizer.reset();
+    for (int f = 0; f < 230; ++f) {
+        const bool speech = f >= 49 && f <= 118;
+        synchronizer.addSpeechDet(speech, speech, speech || f % 7 != 0);
+    }
+    synchronizer.buildTextGrid(dir / "norm.TextGrid", true);
+    synchronizer.buildTextGrid(dir / "three_tiers.TextGrid", false);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -100,13 +117,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path corpus = argv[1];
-    for (const char* target :
-         {"recording", "model", "model_text", "static_norm", "window", "session_counter"}) {
+    for (const char* target : {"recording", "model", "model_text", "static_norm", "window",
+                               "session_counter", "textgrid"}) {
         fs::create_directories(corpus / target);
     }
     recordingSeeds(corpus / "recording");
     modelSeeds(corpus / "model", corpus / "model_text");
     normalizationSeeds(corpus / "static_norm", corpus / "window");
     counterSeeds(corpus / "session_counter");
+    textGridSeeds(corpus / "textgrid");
     return 0;
 }

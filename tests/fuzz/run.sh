@@ -3,21 +3,18 @@
 # directory) and runs each for the given number of seconds, TARVIK_FUZZ_PARALLEL at a time
 # (default 1), then prints each target's executions, coverage (cov: edges, ft: features), corpus
 # size and findings. Exits 1 when any target found a crash, leak, timeout or memory excess.
-#   tests/fuzz/run.sh <seconds> [target...]     (default: every target)
+#   tests/fuzz/run.sh <seconds> [target...]     (default: every target the build defines)
 # Working corpora and findings go to TARVIK_FUZZ_OUT (default build-fuzz/runs/<target>/); the
 # seed corpus in tests/fuzz/corpus/<target>/ is read, never written.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-all_targets=(recording model model_text static_norm window session_counter)
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
-  echo "usage: tests/fuzz/run.sh <seconds> [target...]; targets: ${all_targets[*]}" >&2
+  echo "usage: tests/fuzz/run.sh <seconds> [target...]; targets: the names under tests/fuzz/corpus/" >&2
   exit 2
 fi
 seconds=$1
 shift
-targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 build=$(realpath -m "${TARVIK_FUZZ_BUILD:-build-fuzz}")
 # Absolute: the recording target changes its working directory to the model files'.
 out=$(realpath -m "${TARVIK_FUZZ_OUT:-$build/runs}")
@@ -36,6 +33,10 @@ max_len() {
 if [ ! -f "$build/CMakeCache.txt" ]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -DTARVIK_FUZZ=ON -DTARVIK_WERROR=ON \
     -DTARVIK_BUILD_BENCH=OFF >/dev/null
+fi
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  mapfile -t targets < <(cmake --build "$build" --target help | sed -n 's/^\.\.\. fuzz_//p' | sort)
 fi
 cmake --build "$build" -j "${TARVIK_FUZZ_JOBS:-4}" --target "${targets[@]/#/fuzz_}"
 
