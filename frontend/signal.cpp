@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+
+#include "frontend/trunc_to_int.h"
 
 namespace tarvik {
 
@@ -23,18 +24,21 @@ unsigned long readU32(const unsigned char* bytes) {
     return readU16(bytes) | (static_cast<unsigned long>(readU16(bytes + 2)) << 16);
 }
 
-// A header that begins with "RIFF" must be a canonical WAVE header of 16 kHz mono 16-bit PCM;
-// any other header is not examined.
-bool headerAcceptable(std::ifstream& file, std::streamoff size) {
+// LOAD_OK, or why the header is refused: one that begins with "RIFF" must be a whole canonical
+// WAVE header of 16 kHz mono 16-bit PCM; any other header is not examined.
+int checkHeader(std::ifstream& file, std::streamoff size) {
     unsigned char header[HEADER_BYTES];
     const std::streamoff available = std::min<std::streamoff>(size, HEADER_BYTES);
     file.read(reinterpret_cast<char*>(header), available);
-    if (file.gcount() != available) return false;
-    if (available < 4 || std::memcmp(header, "RIFF", 4) != 0) return true;
-    return available == HEADER_BYTES && std::memcmp(header + 8, "WAVEfmt ", 8) == 0 &&
-           readU16(header + 20) == 1 && readU16(header + 22) == 1 &&
-           readU32(header + 24) == static_cast<unsigned long>(Signal::SAMP_FREQ) &&
-           readU16(header + 34) == 16;
+    if (file.gcount() != available) return Signal::LOAD_CANNOT_OPEN;
+    if (available < 4 || std::memcmp(header, "RIFF", 4) != 0) return Signal::LOAD_OK;
+    if (available < HEADER_BYTES) return Signal::LOAD_SHORT_HEADER;
+    const bool pcm_16k_mono_16 =
+        std::memcmp(header + 8, "WAVEfmt ", 8) == 0 && readU16(header + 20) == 1 &&
+        readU16(header + 22) == 1 &&
+        readU32(header + 24) == static_cast<unsigned long>(Signal::SAMP_FREQ) &&
+        readU16(header + 34) == 16;
+    return pcm_16k_mono_16 ? Signal::LOAD_OK : Signal::LOAD_BAD_FORMAT;
 }
 
 // Reads up to `count` 16-bit little-endian samples into `out`; returns the samples read.
@@ -55,14 +59,6 @@ long long readSamples(std::ifstream& file, double* out, long long count) {
     return done;
 }
 
-// Truncation toward zero, saturated to the range of an int (0 for NaN).
-int truncToInt(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
-    if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
-    return static_cast<int>(value);
-}
-
 }  // namespace
 
 const char* Signal::loadResultText(int result) {
@@ -72,11 +68,15 @@ const char* Signal::loadResultText(int result) {
         case LOAD_CANNOT_OPEN:
             return "cannot be opened";
         case LOAD_NO_LABELS:
-            return "reference intervals not read";
+            return "reference TextGrid cannot be opened";
         case LOAD_BAD_FORMAT:
             return "not 16 kHz mono 16-bit PCM";
         case LOAD_TOO_LONG:
             return "too long";
+        case LOAD_BAD_LABELS:
+            return "reference TextGrid not in Praat's long text format";
+        case LOAD_SHORT_HEADER:
+            return "RIFF header cut short";
         default:
             return "unknown result";
     }
@@ -91,7 +91,10 @@ int Signal::loadFile(const std::string& path, const std::string& labels_path, bo
     const std::streamoff size = file.tellg();
     file.seekg(0, std::ios::beg);
     if (size < 0 || !file) return LOAD_CANNOT_OPEN;
-    if (has_header && !headerAcceptable(file, size)) return LOAD_BAD_FORMAT;
+    if (has_header) {
+        const int header_result = checkHeader(file, size);
+        if (header_result != LOAD_OK) return header_result;
+    }
 
     long long count = size / 2;
     if (has_header) count -= HEADER_BYTES / 2;
@@ -108,8 +111,7 @@ int Signal::loadFile(const std::string& path, const std::string& labels_path, bo
     std::fill(buffer.get() + read, buffer.get() + count + TRAILING_ZEROS, 0.0);
     appendSource(std::move(buffer), static_cast<int>(count), path);
 
-    // Reference intervals are not read: a labels file leaves the source without them.
-    return labels_path.empty() ? LOAD_OK : LOAD_NO_LABELS;
+    return loadIntervals(labels_path);
 }
 
 void Signal::appendSource(std::unique_ptr<double[]> buffer, int count, const std::string& name) {
@@ -118,6 +120,12 @@ void Signal::appendSource(std::unique_ptr<double[]> buffer, int count, const std
     samples.push_back(std::move(buffer));
     frame_counts.push_back(0);
     first_frames.push_back(0);
+    interval_counts.push_back(0);
+    interval_labels.emplace_back();
+    interval_starts.emplace_back();
+    interval_ends.emplace_back();
+    interval_first_frames.emplace_back();
+    interval_last_frames.emplace_back();
 }
 
 void Signal::loadBuffer(const double* data, int count) {
@@ -162,6 +170,7 @@ void Signal::computeFrames(int new_frame_ms, double new_overlap) {
         frame_counts[s] = step > 0 ? static_cast<int>(std::max(0LL, sample_counts[s] / step)) : 0;
         total_frames += frame_counts[s];
     }
+    placeIntervals();
 }
 
 const double* Signal::yieldFrame(int source, int frame, int* samples_left) const {

@@ -17,12 +17,15 @@ class Signal {
   public:
     static constexpr int SAMP_FREQ = 16000;  // Hz, assumed for every source
 
-    // Results of loadFile: LOAD_OK and LOAD_NO_LABELS append the source, the others change nothing.
+    // Results of loadFile: LOAD_OK, LOAD_NO_LABELS and LOAD_BAD_LABELS append the source (the
+    // latter two without reference intervals), the others change nothing.
     static constexpr int LOAD_OK = 0;
-    static constexpr int LOAD_CANNOT_OPEN = -1;  // no such readable file
-    static constexpr int LOAD_NO_LABELS = -2;    // reference intervals not read
-    static constexpr int LOAD_BAD_FORMAT = -3;   // RIFF header not 16 kHz mono 16-bit PCM
-    static constexpr int LOAD_TOO_LONG = -4;     // more samples than an int counts
+    static constexpr int LOAD_CANNOT_OPEN = -1;   // no such readable file
+    static constexpr int LOAD_NO_LABELS = -2;     // reference TextGrid cannot be opened
+    static constexpr int LOAD_BAD_FORMAT = -3;    // RIFF header not 16 kHz mono 16-bit PCM
+    static constexpr int LOAD_TOO_LONG = -4;      // more samples than an int counts
+    static constexpr int LOAD_BAD_LABELS = -5;    // reference TextGrid breaks the long text format
+    static constexpr int LOAD_SHORT_HEADER = -6;  // begins with "RIFF" but ends within 44 bytes
 
     // A short text for a negative result of loadFile, e.g. "not 16 kHz mono 16-bit PCM".
     static const char* loadResultText(int result);
@@ -33,11 +36,12 @@ class Signal {
 
     // Appends one source: the 16-bit little-endian samples of the file (after 44 header bytes when
     // `has_header`), unscaled, followed by 500 zeros. With `has_header`, a file that begins with
-    // "RIFF" must be at least 44 bytes long and carry a canonical WAVE header ("WAVEfmt " at byte
-    // 8) saying PCM, 1 channel, 16000 Hz, 16 bits, else LOAD_BAD_FORMAT; any other header is
-    // skipped unread. Reference intervals are not read: a non-empty `labels_path` leaves the
-    // source without them and gives LOAD_NO_LABELS. A directory cannot be opened. A file shorter
-    // than its header gives a negative sample count and no frame. Does not run the framing.
+    // "RIFF" must be at least 44 bytes long, else LOAD_SHORT_HEADER, and carry a canonical WAVE
+    // header ("WAVEfmt " at byte 8) saying PCM, 1 channel, 16000 Hz, 16 bits, else LOAD_BAD_FORMAT;
+    // any other header is skipped unread. A non-empty `labels_path` names a TextGrid whose first
+    // interval tier gives the source's reference intervals (see textgrid_reader.h for what is
+    // refused). A directory cannot be opened. A file shorter than its header gives a negative
+    // sample count and no frame. Does not run the framing, which places the intervals on frames.
     int loadFile(const std::string& path, const std::string& labels_path, bool has_header);
     // Gives source 0 (created when there is none) a buffer of `count` samples copied from `data`
     // (zeros when `data` is null), named "Memory Buffer", and re-runs the framing unless frame_ms
@@ -77,12 +81,48 @@ class Signal {
     // Releases every sample buffer; counts, names and framing stay, frame operations give null.
     void freeSamples();
 
+    // Reference intervals. Interval j of a source covers its frames first..last: first is the
+    // first frame whose centre lies at or after its start, last the last frame whose centre lies
+    // before its end; for a source's last interval, last = end / step_ms. Frame numbers in the
+    // results of firstInterval/nextInterval are global; -1 means no interval.
+    bool hasSourceWithoutIntervals() const;
+    int getIntervalCount(int source) const;  // 0 outside the sources
+    int getTotalIntervals() const;
+    // Cursor to the first interval of the first source that has intervals.
+    int firstInterval();
+    // Cursor to the next interval, crossing sources; -1 and the cursor unchanged at the end.
+    int nextInterval();
+    // The current interval's last - first + 1 frames and label; 0 and "" when the cursor stands
+    // on no interval.
+    int getIntervalLength() const;
+    std::string getIntervalLabel() const;
+    std::string getLabel() const;
+    // Walk over the frames inside intervals: within an interval, the frames first..last - 1
+    // (from frame 0 for source 0's first interval); a null pointer marks every move to another
+    // interval, and every call after the last interval. Frames past the source's frame count
+    // are not yielded: the walk moves on there. Shares the cursor with the frame walk.
+    const double* firstIntervalFrame(int* samples_left);
+    const double* nextIntervalFrame(int* samples_left);
+    // "ERR:<name> \n<last frame>=<frame count> \n" for every source whose last interval does
+    // not end at its frame count; empty when none.
+    std::string checkLabels() const;
+    // "<name>:<interval within source>:<label>;" for a global interval number; empty outside.
+    std::string getIntervalInfo(int interval) const;
+    // The same for the interval of a global frame: the first whose last frame is above the
+    // frame; empty when there is none or the frame is outside the frames.
+    std::string getFrameInfo(int frame) const;
+
   private:
     int sourceCount() const { return static_cast<int>(samples.size()); }
     int stepSamples() const { return frame_samples - overlap_samples; }
     void appendSource(std::unique_ptr<double[]> buffer, int count, const std::string& name);
     const double* yieldFrame(int source, int frame, int* samples_left) const;
     const double* searchFrom(int source, int* samples_left);
+    int loadIntervals(const std::string& labels_path);
+    void placeIntervals();
+    bool onInterval() const;
+    int globalIntervalFrame() const;
+    int searchIntervalsFrom(int source);
 
     std::vector<std::unique_ptr<double[]>> samples;
     std::vector<int> sample_counts;  // loaded samples; trailing zeros not counted
@@ -95,8 +135,17 @@ class Signal {
     int frame_samples = 0;
     double overlap = 0.0;
     int overlap_samples = 0;
+    // Reference intervals of each source: a count and five arrays of that many entries, null
+    // when the count is 0. Times in whole milliseconds; frames within the source.
+    std::vector<int> interval_counts;
+    std::vector<std::unique_ptr<std::string[]>> interval_labels;
+    std::vector<std::unique_ptr<int[]>> interval_starts;
+    std::vector<std::unique_ptr<int[]>> interval_ends;
+    std::vector<std::unique_ptr<int[]>> interval_first_frames;
+    std::vector<std::unique_ptr<int[]>> interval_last_frames;
     int cur_frame = 0;  // -1: before the current source's frame 0
     int cur_source = 0;
+    int cur_interval = 0;  // -1: before the current source's first interval
 };
 
 }  // namespace tarvik

@@ -1,6 +1,7 @@
 // Construction, topology, counts and memory of the network.
 #include "network/blstm.h"
 
+#include "app/console.h"
 #include "network/activation.h"
 #include "network/model_layout.h"
 
@@ -27,8 +28,20 @@ void BLSTM::setSize(int inputs_num, int outputs_num) {
 }
 
 void BLSTM::setBuffering(int buffer_len, int warmup_len) {
+    if (loaded) {
+        if (buffer_len == this->buffer_len && warmup_len == this->warmup_len) return;
+        std::string problem = bufferingProblem(getTopology(), buffer_len, warmup_len);
+        if (!problem.empty()) {
+            logLine(log_channel, "ERROR: buffering not changed: " + problem);
+            return;
+        }
+    }
     this->buffer_len = buffer_len;
     this->warmup_len = warmup_len;
+    if (!loaded) return;
+    // The buffers in hand were sized for the old values: resize them and start a new stream.
+    allocateBuffers();
+    reset();
 }
 
 BLSTMTopology BLSTM::getTopology() const {
@@ -68,8 +81,14 @@ int BLSTM::countUnits() const {
            (2 * bwd_cells_per_block + 3) * bwd_blocks_num + outputs_num;
 }
 
+void BLSTM::allocateBuffers() {
+    const auto frames = static_cast<size_t>(buffer_len) + static_cast<size_t>(warmup_len);
+    fwd_history.assign(frames * fwd_cells_num, 0.0);
+    input_buf.assign((frames + 1) * inputs_num, 0.0);
+    output_buf.assign(frames * outputs_num, 0.0);
+}
+
 void BLSTM::allocateMemory() {
-    const int frames = buffer_len + warmup_len;
     params.fwd_biases.assign(fwd_biases_num, 0.0);
     params.fwd_peep_weights.assign(fwd_peep_num, 0.0);
     params.fwd_weights.assign(fwd_weights_num, 0.0);
@@ -77,7 +96,6 @@ void BLSTM::allocateMemory() {
         v->assign(fwd_cells_num, 0.0);
     }
     for (auto* v : {&fwd_in_gate, &fwd_forget_gate, &fwd_out_gate}) v->assign(fwd_blocks_num, 0.0);
-    fwd_history.assign(static_cast<size_t>(frames) * fwd_cells_num, 0.0);
     params.bwd_biases.assign(bwd_biases_num, 0.0);
     params.bwd_peep_weights.assign(bwd_peep_num, 0.0);
     params.bwd_weights.assign(bwd_weights_num, 0.0);
@@ -85,11 +103,10 @@ void BLSTM::allocateMemory() {
         v->assign(bwd_cells_num, 0.0);
     }
     for (auto* v : {&bwd_in_gate, &bwd_forget_gate, &bwd_out_gate}) v->assign(bwd_blocks_num, 0.0);
-    input_buf.assign(static_cast<size_t>(frames + 1) * inputs_num, 0.0);
     params.out_weights.assign(out_weights_num, 0.0);
     params.out_biases.assign(out_biases_num, 0.0);
     output_frame.assign(outputs_num, 0.0);
-    output_buf.assign(static_cast<size_t>(frames) * outputs_num, 0.0);
+    allocateBuffers();
     loaded = true;
 }
 

@@ -106,16 +106,21 @@ class BLSTM {
                                            const double* weights, const double* in_begin,
                                            const double* in_end);
 
-    // Frames per output block and frames of look-ahead; must precede load (which sizes the
-    // buffers from them); buffer_len >= 1, warmup_len >= 0.
+    // Frames per output block and frames of look-ahead, buffer_len >= 1 and warmup_len >= 0;
+    // load sizes the buffers from the values set last. On a loaded network new values resize
+    // the buffers and start a new stream (as reset); values the buffers cannot take are refused
+    // with one logged line and the old ones stay.
     void setBuffering(int buffer_len, int warmup_len);
     // Starts a new stream; on an unloaded network only the counters are set.
     void reset();
     // Stores a frame of inputs_num values (copied) and forward-steps it when it belongs to the
-    // block. Returns true while the block is filling, false once it is full (a frame that finds
-    // no free slot is dropped). An unloaded network stores nothing and returns true.
+    // block. Returns true while the block is filling, false once it is full. One frame beyond a
+    // full block is kept in a spare slot and answered with the next block; a frame that finds no
+    // free slot is dropped with one logged line. An unloaded network stores nothing, returns true.
     bool addFrame(const double* x);
-    // Runs the backward and output layers over the frames in hand; no effect without any.
+    // Runs the backward and output layers over the frames in hand; no effect without any. Called
+    // with no frame added since the last block end, it answers every frame in hand (the end of
+    // the stream).
     void processBuffer();
     // True: getOutputFrame holds the next frame's outputs (oldest first). False: none is left
     // and the block has been ended; also false before any block was computed since reset.
@@ -123,6 +128,8 @@ class BLSTM {
 
   private:
     void clearStreamState();
+    // Sizes input_buf, fwd_history and output_buf from the topology and the buffering values.
+    void allocateBuffers();
     void layerStep(bool forward);
     bool commitModel(const BLSTMTopology& topology, BLSTMParameters&& values);
 

@@ -34,7 +34,10 @@ void BLSTM::reset() {
 bool BLSTM::addFrame(const double* x) {
     if (!loaded) return true;
     const double* slots_end = input_buf.data() + input_buf.size();
-    if (input_view + inputs_num > slots_end) return false;  // every slot taken: frame dropped
+    if (input_view + inputs_num > slots_end) {
+        logLine(log_channel, "ERROR: addFrame with every slot taken, frame dropped");
+        return false;
+    }
     std::copy(x, x + inputs_num, input_view);
     if (frames_in_cycle < buffer_len) {
         forwardStep();
@@ -45,7 +48,8 @@ bool BLSTM::addFrame(const double* x) {
     ++frames_in_cycle;
     input_view += inputs_num;
     frame_added = true;
-    last_block = frames_in_cycle != buffer_len + warmup_len;
+    // A frame in the spare slot, beyond a full block, still finds the block full.
+    last_block = frames_in_cycle < buffer_len + warmup_len;
     return last_block;
 }
 
@@ -54,17 +58,18 @@ void BLSTM::processBuffer() {
     const int full = buffer_len + warmup_len;
     if (buffered_wins_num > full) {
         logLine(log_channel, "buffered_wins_num > buffer_len + warmup_len");
-        buffered_wins_num = full;  // the frames beyond a full block are dropped
     }
-    const int n = buffered_wins_num;
-    if (n < full) {
-        // The stream ended inside the block: forward-step the frames still pending.
+    if (!frame_added) last_block = true;
+    // A full block answers its first buffer_len frames; a frame beyond it stays in the spare slot
+    // for the next block. The last block of the stream answers every frame in hand.
+    const int n = last_block ? buffered_wins_num : full;
+    if (last_block && pending_num > 0) {
+        // Forward-step the frames still pending (slots buffer_len onwards).
         for (int slot = buffer_len; slot < buffer_len + pending_num && slot < n; ++slot) {
             input_view = input_buf.data() + static_cast<size_t>(slot) * inputs_num;
             forwardStep();
         }
     }
-    if (!frame_added) last_block = true;
     pending_num = 0;
     // Nothing forward-stepped since the block end (the stream is finished): nothing to answer.
     if (fwd_hist_pos < fwd_cells_num) return;
@@ -73,9 +78,9 @@ void BLSTM::processBuffer() {
     std::fill(bwd_state.begin(), bwd_state.end(), 0.0);
     std::fill(bwd_cell_out.begin(), bwd_cell_out.end(), 0.0);
     bwd_steps_left = n;
-    out_pos = (n == full ? buffer_len - 1 : n - 1) * outputs_num;
+    out_pos = (last_block ? n - 1 : buffer_len - 1) * outputs_num;
     output_view = output_buf.data() + out_pos;
-    while (n == full && bwd_steps_left != buffer_len) {  // warm-up over the look-ahead
+    while (!last_block && bwd_steps_left != buffer_len) {  // warm-up over the look-ahead
         backwardStep();
         --bwd_steps_left;
     }
@@ -102,16 +107,17 @@ bool BLSTM::getOutput() {
         --wins_to_return;
         return true;
     }
-    // Block end: the look-ahead frames become the first frames of the next block.
+    // Block end: the look-ahead frames, and a frame that came beyond a full block, become the
+    // first frames of the next block.
+    const int carried = last_block ? warmup_len : buffered_wins_num - buffer_len;
     fwd_hist_pos = 0;
     input_view = input_buf.data();
     output_view = output_buf.data();
     std::memmove(input_buf.data(), input_buf.data() + static_cast<size_t>(buffer_len) * inputs_num,
-                 static_cast<size_t>(warmup_len) * inputs_num * sizeof(double));
+                 static_cast<size_t>(carried) * inputs_num * sizeof(double));
     if (!last_block) {
-        const int stepped = std::min(buffer_len, warmup_len);
-        for (frames_in_cycle = 0; frames_in_cycle < warmup_len; ++frames_in_cycle) {
-            if (frames_in_cycle < stepped) {
+        for (frames_in_cycle = 0; frames_in_cycle < carried; ++frames_in_cycle) {
+            if (frames_in_cycle < buffer_len) {
                 forwardStep();
             } else {
                 ++pending_num;
@@ -119,8 +125,8 @@ bool BLSTM::getOutput() {
             input_view += inputs_num;
         }
     }
-    frames_in_cycle = warmup_len;
-    buffered_wins_num = warmup_len;
+    frames_in_cycle = carried;
+    buffered_wins_num = carried;
     wins_to_return = -1;
     frame_added = false;
     return false;

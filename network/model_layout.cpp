@@ -67,6 +67,14 @@ std::string topologyProblem(const BLSTMTopology& t, int buffer_len, int warmup_l
         return "no buffering set before loading (buffer_len " + intToString(buffer_len) +
                ", warmup_len " + intToString(warmup_len) + ")";
     }
+    return bufferingProblem(t, buffer_len, warmup_len);
+}
+
+std::string bufferingProblem(const BLSTMTopology& t, int buffer_len, int warmup_len) {
+    if (buffer_len < 1 || warmup_len < 0) {
+        return "buffer_len " + intToString(buffer_len) + " and warmup_len " +
+               intToString(warmup_len) + " must be at least 1 and 0";
+    }
     std::int64_t widest = std::max<std::int64_t>(
         {t.inputs_num, t.outputs_num, std::int64_t{t.fwd_blocks_num} * t.fwd_cells_per_block});
     if ((std::int64_t{buffer_len} + warmup_len + 1) * widest > MAX_MODEL_VALUES) {

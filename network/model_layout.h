@@ -23,4 +23,8 @@ inline constexpr std::int64_t MAX_MODEL_VALUES = 1 << 26;
 // otherwise the reason it cannot.
 std::string topologyProblem(const BLSTMTopology& topology, int buffer_len, int warmup_len);
 
+// Empty when the streaming buffers of a network of this (valid) topology can be sized for these
+// buffering values; otherwise the reason they cannot.
+std::string bufferingProblem(const BLSTMTopology& topology, int buffer_len, int warmup_len);
+
 }  // namespace tarvik

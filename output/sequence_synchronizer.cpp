@@ -1,6 +1,7 @@
 #include "output/sequence_synchronizer.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <locale>
 #include <ostream>
@@ -55,6 +56,13 @@ void writeTier(std::ostream& out, int item, const std::string& name,
 
 void logSaveError(const std::string& path) {
     logLine(log_channel, "ERROR: cannot save TextGrid to: " + path);
+}
+
+// A regular file whose writing failed holds a TextGrid cut short: remove it, so that no
+// file is left that might pass for the result. Devices and the like are left alone.
+void removeCutShort(const std::string& path) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error)) std::filesystem::remove(path, error);
 }
 
 }  // namespace
@@ -180,6 +188,7 @@ bool SequenceSynchronizer::buildTextGrid(std::string path, bool final) {
     const bool written = file.good();
     file.close();
     if (!written || file.fail()) {
+        removeCutShort(path);
         logSaveError(path);
         return false;
     }

@@ -46,7 +46,8 @@ class SequenceSynchronizer {
     // "norm", "margins" and the hypothesis tiers, as the settings enable them.
     // Pads each hypothesis with 'c' (cut) to the number of codes. True when
     // written or when no tier kind is enabled; false, after one logged line,
-    // when the file cannot be opened or written or a hypothesis is too long.
+    // when the file cannot be opened or written or a hypothesis is too long. A file
+    // whose writing failed is removed.
     bool buildTextGrid(std::string path, bool final);
 
     // The session tag: `number` in five digits, zero-padded ("00005"). Above

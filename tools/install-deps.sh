@@ -16,7 +16,7 @@ if [ "${1:-}" = "--training" ]; then
     python3-torch python3-numpy ffmpeg sox
     asterisk-core-sounds-en-g722 asterisk-core-sounds-es-g722
     asterisk-core-sounds-fr-g722 asterisk-core-sounds-it-g722
-    espeak-ng festival festvox-kallpc16k flite asterisk-moh-opsound-wav
+    espeak-ng festival festvox-kallpc16k festlex-cmu flite asterisk-moh-opsound-wav
   )
 fi
 # With --fuzz: clang with its sanitizer and libFuzzer runtimes.

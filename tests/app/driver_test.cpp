@@ -1,61 +1,35 @@
 // The tarvik process end to end: console lines, exit status and TextGrid.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/app/process_samples.h"
 #include "tests/frontend/wav_fixture.h"
 
 namespace tarvik {
 namespace {
 
 namespace fs = std::filesystem;
+using app_test::ProcessRun;
+using app_test::readFile;
 
 const std::string kGolden = std::string(TARVIK_TEST_DATA) + "/golden/";
 const std::string kUsage = "./tarvik [input.wav] [output.TextGrid]\n";
 
-struct ProcessRun {
-    std::string output;
-    int status = -1;
-};
-
 // Runs `binary` (tarvik by default) with `args`, already quoted for the shell, in `dir`.
 ProcessRun runTarvik(const fs::path& dir, const std::string& args,
                      const std::string& binary = TARVIK_BINARY) {
-    const std::string command =
-        "cd '" + dir.string() + "' && '" + binary + "' " + args + " 2>&1 </dev/null";
-    ProcessRun run;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return app_test::runProcess(dir, binary, args);
 }
 
 // A fresh working directory named after the test, holding the golden model pair.
-fs::path workDir(bool with_norm = true, bool with_am = true) {
+fs::path workDir() {
     const fs::path dir =
         fs::current_path() /
         ("driver_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    if (with_norm) fs::copy_file(kGolden + "media.norm", dir / "media.norm");
-    if (with_am) fs::copy_file(kGolden + "media.am", dir / "media.am");
+    app_test::prepareWorkDir(dir);
     return dir;
 }
 
@@ -89,66 +63,132 @@ TEST(Driver, FramesToolWritesTheDecisionOfEveryFrame) {
     EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(kGolden + "frames.tsv"));
 }
 
+// The working directory's files broken in the ways a failure case needs.
+void removeNorm(const fs::path& dir) { fs::remove(dir / "media.norm"); }
+void removeModel(const fs::path& dir) { fs::remove(dir / "media.am"); }
+void cutModel(const fs::path& dir) { fs::resize_file(dir / "media.am", 1000); }
+void emptyNorm(const fs::path& dir) { fs::resize_file(dir / "media.norm", 0); }
+void cutNorm(const fs::path& dir) { fs::resize_file(dir / "media.norm", 300); }
+void makeInputDir(const fs::path& dir) { fs::create_directory(dir / "dir.wav"); }
+void makeOutputDir(const fs::path& dir) { fs::create_directory(dir / "out.TextGrid"); }
+
+// A network of 13 inputs: the model's first header field rewritten.
+void modelOf13Inputs(const fs::path& dir) {
+    std::string bytes = readFile(dir / "media.am");
+    bytes.replace(0, 4, std::string("\x0d\0\0\0", 4));
+    testing::writeBytes((dir / "media.am").string(), {bytes.begin(), bytes.end()});
+}
+
+void writeWavOf(const fs::path& path, const testing::WavFormat& format) {
+    auto bytes = testing::wavHeader(format, 4 * 4410);
+    bytes.resize(bytes.size() + 4 * 4410, 0);
+    testing::writeBytes(path.string(), bytes);
+}
+void stereo44k(const fs::path& dir) { writeWavOf(dir / "in.wav", {1, 2, 44100, 16}); }
+void eightBit(const fs::path& dir) { writeWavOf(dir / "in.wav", {1, 1, 16000, 8}); }
+
+// 43 bytes that begin with "RIFF".
+void riffCutShort(const fs::path& dir) {
+    std::vector<unsigned char> bytes(43, 0);
+    std::copy_n("RIFF", 4, bytes.begin());
+    testing::writeBytes((dir / "in.wav").string(), bytes);
+}
+
+// The golden speech four times over: a TextGrid of a few kilobytes.
+void longSpeech(const fs::path& dir) {
+    const std::string wav = readFile(kGolden + "speech.wav");
+    std::string bytes = wav.substr(0, 44);
+    for (int i = 0; i < 4; ++i) bytes += wav.substr(44);
+    testing::writeBytes((dir / "in.wav").string(), {bytes.begin(), bytes.end()});
+}
+
 TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
     struct Case {
         const char* name;
-        bool with_norm;
-        bool with_am;
-        std::string input;  // written as a 16 kHz recording unless it names a special case
+        void (*prepare)(const fs::path& dir);  // runs after in.wav, one second, is written
+        std::string input;
         std::string output;
-        std::string tail;  // the lines after "<in> -> <out>" and "Initializing..."
+        std::string tail;         // the lines after "<in> -> <out>" and "Initializing..."
+        std::string before = "";  // shell commands run before tarvik
     };
     const std::string loaded = "+loaded media.norm\n+loaded media.am\n";
+    const std::string loading = loaded + "Loading audio file: in.wav\n";
+    auto cannotSave = [&](const std::string& out) {
+        return loading + "Processing...\nSaving TextGrid: " + out +
+               "\nERROR: cannot save TextGrid to: " + out + "\nERROR: cannot save: " + out + "\n";
+    };
     const std::vector<Case> cases = {
-        {"no norm", false, true, "in.wav", "out.TextGrid",
+        {"no norm", removeNorm, "in.wav", "out.TextGrid",
          "ERROR: cannot load static normalization: media.norm\nERROR: cannot load: media.norm\n"},
-        {"no model", true, false, "in.wav", "out.TextGrid",
+        {"empty norm", emptyNorm, "in.wav", "out.TextGrid",
+         "ERROR: number of features differs in: media.norm\nERROR: cannot load: media.norm\n"},
+        {"norm cut short", cutNorm, "in.wav", "out.TextGrid",
+         "ERROR: incomplete or malformed static normalization: media.norm\n"
+         "ERROR: cannot load: media.norm\n"},
+        {"no model", removeModel, "in.wav", "out.TextGrid",
          "+loaded media.norm\nError loading BLSTM topology\nERROR: cannot load: media.am\n"},
-        {"no input", true, true, "missing.wav", "out.TextGrid",
+        {"model cut short", cutModel, "in.wav", "out.TextGrid",
+         "+loaded media.norm\nERROR: invalid model file media.am: 1000 bytes, the header needs "
+         "15778\nERROR: cannot load: media.am\n"},
+        {"model of 13 inputs", modelOf13Inputs, "in.wav", "out.TextGrid",
+         "+loaded media.norm\nERROR: number of inputs differs in: media.am (13 inputs, 39 "
+         "features)\nERROR: cannot load: media.am\n"},
+        {"no input", nullptr, "missing.wav", "out.TextGrid",
          loaded + "Loading audio file: missing.wav\nERROR: cannot load: missing.wav\n"},
-        {"stereo 44.1 kHz", true, true, "stereo.wav", "out.TextGrid",
-         loaded + "Loading audio file: stereo.wav\nERROR: stereo.wav: not 16 kHz mono 16-bit PCM\n"
-                  "ERROR: cannot load: stereo.wav\n"},
-        {"missing output directory", true, true, "in.wav", "nodir/out.TextGrid",
-         loaded + "Loading audio file: in.wav\nProcessing...\nSaving TextGrid: nodir/out.TextGrid\n"
-                  "ERROR: cannot save TextGrid to: nodir/out.TextGrid\n"
-                  "ERROR: cannot save: nodir/out.TextGrid\n"},
-        {"full disk", true, true, "in.wav", "/dev/full",
-         loaded + "Loading audio file: in.wav\nProcessing...\nSaving TextGrid: /dev/full\n"
-                  "ERROR: cannot save TextGrid to: /dev/full\nERROR: cannot save: /dev/full\n"},
+        {"directory as input", makeInputDir, "dir.wav", "out.TextGrid",
+         loaded + "Loading audio file: dir.wav\nERROR: cannot load: dir.wav\n"},
+        {"stereo 44.1 kHz", stereo44k, "in.wav", "out.TextGrid",
+         loading + "ERROR: in.wav: not 16 kHz mono 16-bit PCM\nERROR: cannot load: in.wav\n"},
+        {"8-bit", eightBit, "in.wav", "out.TextGrid",
+         loading + "ERROR: in.wav: not 16 kHz mono 16-bit PCM\nERROR: cannot load: in.wav\n"},
+        {"RIFF header cut short", riffCutShort, "in.wav", "out.TextGrid",
+         loading + "ERROR: in.wav: RIFF header cut short\nERROR: cannot load: in.wav\n"},
+        {"missing output directory", nullptr, "in.wav", "nodir/out.TextGrid",
+         cannotSave("nodir/out.TextGrid")},
+        {"output is a directory", makeOutputDir, "in.wav", "out.TextGrid",
+         cannotSave("out.TextGrid")},
+        {"full disk", nullptr, "in.wav", "/dev/full", cannotSave("/dev/full")},
+        // The file size limit stops the write part way: the file cut short is removed.
+        {"write cut short", longSpeech, "in.wav", "out.TextGrid", cannotSave("out.TextGrid"),
+         "trap '' XFSZ && ulimit -f 1 &&"},
     };
     for (const Case& c : cases) {
-        const fs::path dir = workDir(c.with_norm, c.with_am);
-        if (c.input == "in.wav")
-            testing::writeWav((dir / c.input).string(), std::vector<int16_t>(16000, 100));
-        if (c.input == "stereo.wav") {
-            auto bytes = testing::wavHeader({1, 2, 44100, 16}, 4 * 4410);
-            bytes.resize(bytes.size() + 4 * 4410, 0);
-            testing::writeBytes((dir / c.input).string(), bytes);
-        }
-        const ProcessRun run = runTarvik(dir, c.input + " " + c.output);
+        const fs::path dir = workDir();
+        testing::writeWav((dir / "in.wav").string(), std::vector<int16_t>(16000, 100));
+        if (c.prepare != nullptr) c.prepare(dir);
+        const ProcessRun run =
+            app_test::runProcess(dir, TARVIK_BINARY, c.input + " " + c.output, c.before);
         EXPECT_EQ(run.output, startLines(c.input, c.output) + c.tail) << c.name;
         EXPECT_EQ(run.status, 1) << c.name;
-        EXPECT_FALSE(fs::exists(dir / "out.TextGrid")) << c.name;
+        if (c.prepare == makeOutputDir) {
+            EXPECT_TRUE(fs::is_empty(dir / "out.TextGrid")) << c.name;
+        } else {
+            EXPECT_FALSE(fs::exists(dir / "out.TextGrid")) << c.name;
+        }
     }
 }
 
-// The end time of the tier tells how many codes were collected.
-TEST(Driver, EveryFrameGetsOneCode) {
-    const struct {
-        int samples;
-        const char* xmax;
-    } cases[] = {
-        {0, "0"}, {159, "0"}, {319, "0"}, {320, "0.0175"}, {399, "0.0175"}, {16000, "0.9975"},
-    };
+// Recordings without a frame, of one, of two and of an odd length are read as
+// the frame count says. The end time of the tier tells how many codes were
+// collected: none for fewer than two frames.
+TEST(Driver, ShortAndOddRecordingsAreWritten) {
     const fs::path dir = workDir();
-    for (const auto& c : cases) {
-        testing::writeWav((dir / "in.wav").string(), std::vector<int16_t>(c.samples, 250));
+    for (const auto& sample : app_test::recordingSamples()) {
+        testing::writeBytes((dir / "in.wav").string(), sample.bytes);
+        fs::remove(dir / "out.TextGrid");
         const ProcessRun run = runTarvik(dir, "in.wav out.TextGrid");
-        EXPECT_EQ(run.status, 0) << c.samples << "\n" << run.output;
+        EXPECT_EQ(run.status, 0) << sample.name << "\n" << run.output;
+        EXPECT_EQ(run.output, startLines("in.wav", "out.TextGrid") +
+                                  "+loaded media.norm\n+loaded media.am\nLoading audio file: "
+                                  "in.wav\nProcessing...\nSaving TextGrid: out.TextGrid\nDone!\n")
+            << sample.name;
         const std::string grid = readFile(dir / "out.TextGrid");
-        EXPECT_NE(grid.find("\nxmax = " + std::string(c.xmax) + "\n"), std::string::npos)
-            << c.samples << " samples:\n"
+        EXPECT_NE(grid.find("\nxmax = " + std::string(sample.xmax) + "\n"), std::string::npos)
+            << sample.name << ":\n"
+            << grid;
+        EXPECT_NE(grid.find("\nintervals: size = " + std::to_string(sample.intervals) + "\n"),
+                  std::string::npos)
+            << sample.name << ":\n"
             << grid;
     }
 }

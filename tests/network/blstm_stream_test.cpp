@@ -137,22 +137,126 @@ TEST_F(Streaming, NothingMoreAfterTheStreamIsFinished) {
     }
 }
 
-TEST_F(Streaming, FramesBeyondAFullBlockAreReportedAndDropped) {
-    auto net = loaded(20, 20);
-    const Frames frames = randomFrames(45, 5);
-    for (int k = 0; k < 45; ++k) net->addFrame(frames[k].data());
+// A caller that, when a block first fills, adds `extra` frames more before draining it; then it
+// keeps to the calling protocol. Returns the answers and what was logged meanwhile.
+std::vector<Answer> lateStream(BLSTM& net, const Frames& frames, int extra, std::string& log) {
+    std::vector<Answer> answers;
+    int added = 0;
+    int late = -1;  // frames still to add before the overdue drain
+    auto drain = [&] {
+        net.processBuffer();
+        while (net.getOutput()) answers.push_back({net.getOutputFrame(), added});
+    };
     testing::internal::CaptureStdout();
-    net->processBuffer();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "buffered_wins_num > buffer_len + warmup_len\n");
-    // Answered as the full block of the first 40 frames.
-    const Frames expected =
-        refStream(kNet, params, Frames(frames.begin(), frames.begin() + 40), 20, 20);
-    for (int k = 0; k < 20; ++k) {
-        ASSERT_TRUE(net->getOutput());
-        EXPECT_EQ(net->getOutputFrame(), expected[k]) << k;
+    for (const auto& x : frames) {
+        ++added;
+        const bool filling = net.addFrame(x.data());
+        if (late > 0) {
+            if (--late == 0) drain();
+        } else if (!filling && late < 0 && extra > 0) {
+            late = extra;
+        } else if (!filling) {
+            drain();
+        }
     }
-    EXPECT_FALSE(net->getOutput());
+    drain();
+    log = testing::internal::GetCapturedStdout();
+    return answers;
+}
+
+TEST_F(Streaming, AFrameBeyondAFullBlockIsReportedAndAnsweredInTurn) {
+    const struct {
+        int buffer_len, warmup_len, frames;
+    } cases[] = {{20, 20, 41}, {20, 20, 45}, {20, 20, 101}, {3, 5, 30},
+                 {5, 3, 30},   {4, 0, 17},   {1, 1, 9},     {2, 1, 4}};
+    for (const auto& c : cases) {
+        auto net = loaded(c.buffer_len, c.warmup_len);
+        const Frames frames = randomFrames(c.frames, c.frames);
+        std::string log;
+        const auto answers = lateStream(*net, frames, 1, log);
+        const Frames expected = refStream(kNet, params, frames, c.buffer_len, c.warmup_len);
+        const std::string where = std::to_string(c.buffer_len) + "/" +
+                                  std::to_string(c.warmup_len) + ", " + std::to_string(c.frames);
+        EXPECT_EQ(log.rfind("buffered_wins_num > buffer_len + warmup_len\n", 0), 0u) << where;
+        ASSERT_EQ(answers.size(), expected.size()) << where;
+        for (size_t k = 0; k < answers.size(); ++k) {
+            ASSERT_EQ(answers[k].outputs, expected[k]) << "frame " << k << ", " << where;
+        }
+    }
+}
+
+TEST_F(Streaming, FramesThatFindNoSlotAreReportedAndTheStreamGoesOn) {
+    auto net = loaded(20, 20);
+    const Frames frames = randomFrames(80, 5);
+    std::string log;
+    const auto answers = lateStream(*net, frames, 5, log);  // frames 41-44 find no slot
+    std::string dropped;
+    for (int k = 0; k < 4; ++k) dropped += "ERROR: addFrame with every slot taken, frame dropped\n";
+    EXPECT_EQ(log, dropped + "buffered_wins_num > buffer_len + warmup_len\n");
+    Frames kept(frames.begin(), frames.begin() + 41);
+    kept.insert(kept.end(), frames.begin() + 45, frames.end());
+    const Frames expected = refStream(kNet, params, kept, 20, 20);
+    ASSERT_EQ(answers.size(), expected.size());
+    for (size_t k = 0; k < answers.size(); ++k) EXPECT_EQ(answers[k].outputs, expected[k]) << k;
+}
+
+TEST_F(Streaming, LoadSizesTheBuffersFromTheLastBuffering) {
+    auto net = std::make_unique<BLSTM>(0);
+    net->setBuffering(1, 0);
+    net->setBuffering(30, 25);
+    ASSERT_TRUE(net->load(path));
+    net->reset();
+    const Frames frames = randomFrames(130, 6);
+    const Frames expected = refStream(kNet, params, frames, 30, 25);
+    const auto answers = stream(*net, frames);
+    ASSERT_EQ(answers.size(), expected.size());
+    for (size_t k = 0; k < answers.size(); ++k) EXPECT_EQ(answers[k].outputs, expected[k]) << k;
+}
+
+TEST_F(Streaming, BufferingChangedAfterLoadResizesTheBuffersAndStartsANewStream) {
+    const struct {
+        int buffer_len, warmup_len;
+    } bufferings[] = {{40, 40}, {5, 3}, {1, 0}, {20, 60}, {20, 20}};
+    auto net = loaded(20, 20);
+    const Frames frames = randomFrames(150, 8);
+    for (const auto& b : bufferings) {
+        for (int k = 0; k < 30 && net->addFrame(frames[k].data()); ++k) {  // a stream under way
+        }
+        net->setBuffering(b.buffer_len, b.warmup_len);
+        EXPECT_EQ(net->getBufferLen(), b.buffer_len);
+        EXPECT_EQ(net->getWarmupLen(), b.warmup_len);
+        const auto answers = stream(*net, frames);
+        const Frames expected = refStream(kNet, params, frames, b.buffer_len, b.warmup_len);
+        ASSERT_EQ(answers.size(), expected.size()) << b.buffer_len << "/" << b.warmup_len;
+        for (size_t k = 0; k < answers.size(); ++k) {
+            ASSERT_EQ(answers[k].outputs, expected[k]) << k << ", " << b.buffer_len;
+        }
+        net->reset();
+    }
+}
+
+TEST_F(Streaming, BufferingTheBuffersCannotTakeIsRefusedAfterLoad) {
+    const struct {
+        int buffer_len, warmup_len;
+        const char* reason;
+    } cases[] = {{0, 20, "buffer_len 0 and warmup_len 20 must be at least 1 and 0"},
+                 {20, -1, "buffer_len 20 and warmup_len -1 must be at least 1 and 0"},
+                 {2000000000, 2000000000, "exceed the limit of 67108864 values"}};
+    auto net = loaded(20, 20);
+    for (const auto& c : cases) {
+        testing::internal::CaptureStdout();
+        net->setBuffering(c.buffer_len, c.warmup_len);
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(log.rfind("ERROR: buffering not changed: ", 0), 0u) << log;
+        EXPECT_NE(log.find(c.reason), std::string::npos) << log;
+        EXPECT_EQ(net->getBufferLen(), 20);
+        EXPECT_EQ(net->getWarmupLen(), 20);
+    }
+    const Frames frames = randomFrames(64, 2);
+    const Frames expected = refStream(kNet, params, frames, 20, 20);
+    const auto answers = stream(*net, frames);
+    ASSERT_EQ(answers.size(), expected.size());
+    for (size_t k = 0; k < answers.size(); ++k) EXPECT_EQ(answers[k].outputs, expected[k]) << k;
 }
 
 TEST(StreamingUnloaded, ResetAndStreamingTouchNoArray) {

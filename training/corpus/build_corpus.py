@@ -1,0 +1,159 @@
+#!/usr/bin/python3
+"""Builds the speech/non-speech training corpus: <out>/train and <out>/valid, each with
+manifest.tsv, <id>.wav, <id>.ref.tsv, <id>.ref.TextGrid and a READY marker written last.
+
+Usage: build_corpus.py --out DIR --train-hours H --valid-hours V --seed S [--jobs N]
+       build_corpus.py --sample DIR [--seed S]
+"""
+import argparse
+import multiprocessing
+import os
+import shutil
+import sys
+import time
+
+import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import mix  # noqa: E402
+import noise  # noqa: E402
+import speech  # noqa: E402
+from labels import frame_labels, write_ref_tsv, write_textgrid  # noqa: E402
+from wavio import RATE, write_wav  # noqa: E402
+
+SPLITS = {'train': 0, 'valid': 1}
+LENGTHS = {'train': (10.0, 60.0), 'valid': (10.0, 14.0)}  # seconds, uniform
+CONDITIONS = ['clean', '20', '10', '5', '0']
+NOSPEECH_SHARE = 0.2
+NOSPEECH_SILENT_SHARE = 0.05  # of nospeech recordings: no noise at all
+
+
+def families(split):
+    return noise.TRAIN_FAMILIES if split == 'train' else noise.VALID_FAMILIES
+
+
+def plan_split(split, hours, seed):
+    """Deterministic list of recording plans whose lengths add up to the requested hours."""
+    rng = np.random.default_rng([seed, SPLITS[split], 1000])
+    lengths = []
+    while sum(lengths) < hours * 3600:
+        lengths.append(rng.uniform(*LENGTHS[split]))
+    count = len(lengths)
+    n_nospeech = max(1, round(NOSPEECH_SHARE * count))
+    conds = ['nospeech'] * n_nospeech + [CONDITIONS[i % 5] for i in range(count - n_nospeech)]
+    conds = [conds[i] for i in rng.permutation(count)]
+    fams = families(split)
+    offset = {c: int(rng.integers(len(fams))) for c in CONDITIONS + ['nospeech']}
+    plans = []
+    for i, (sec, cond) in enumerate(zip(lengths, conds)):
+        if cond == 'clean':
+            fam = 'none'
+        elif cond == 'nospeech' and rng.random() < NOSPEECH_SILENT_SHARE:
+            fam = 'none'
+        else:
+            fam = fams[offset[cond] % len(fams)]
+            offset[cond] += 1
+        spk = 'none' if cond == 'nospeech' else speech.pick_speaker(split, rng)
+        plans.append(dict(id='%s%05d' % (split[:2], i), condition=cond, family=fam, speaker=spk,
+                          n=int(sec * RATE) // 160 * 160 + int(rng.integers(160)),
+                          seed=[seed, SPLITS[split], i]))
+    return plans
+
+
+def make_one(args):
+    plan, folder = args
+    t0 = time.time()
+    pcm, intervals = mix.build(plan)
+    labels = frame_labels(intervals, len(pcm))
+    base = os.path.join(folder, plan['id'])
+    write_wav(base + '.wav', pcm)
+    write_ref_tsv(base + '.ref.tsv', labels)
+    write_textgrid(base + '.ref.TextGrid', labels)
+    return plan, len(pcm), int(labels.sum()), len(labels), time.time() - t0
+
+
+def build_split(out, split, hours, seed, jobs):
+    t0 = time.time()
+    folder = os.path.join(out, split)
+    if os.path.isdir(folder):
+        shutil.rmtree(folder)
+    os.makedirs(folder)
+    plans = plan_split(split, hours, seed)
+    rows = []
+    with multiprocessing.Pool(jobs) as pool:
+        for k, res in enumerate(pool.imap_unordered(make_one, [(p, folder) for p in plans])):
+            rows.append(res)
+            if (k + 1) % 50 == 0:
+                print('  %s: %d/%d recordings, %.0f s' % (split, k + 1, len(plans), time.time() - t0),
+                      flush=True)
+    rows.sort(key=lambda r: r[0]['id'])
+    with open(os.path.join(folder, 'manifest.tsv'), 'w') as f:
+        f.write('id\tcondition\tnoise_family\tspeaker\tseconds\n')
+        for p, n, _, _, _ in rows:
+            f.write('%s\t%s\t%s\t%s\t%.3f\n' % (p['id'], p['condition'], p['family'], p['speaker'],
+                                                n / RATE))
+    open(os.path.join(folder, 'READY'), 'w').close()
+    report(split, rows, time.time() - t0)
+
+
+def report(split, rows, seconds):
+    total = sum(r[1] for r in rows) / RATE
+    speech_frames = sum(r[2] for r in rows)
+    frames = sum(r[3] for r in rows)
+    print('%s: %d recordings, %.2f h, speech share %.1f%%, built in %.0f s'
+          % (split, len(rows), total / 3600, 100.0 * speech_frames / max(frames, 1), seconds))
+    for key, name in ((lambda p: p['condition'], 'condition'), (lambda p: p['family'], 'family')):
+        counts = {}
+        for r in rows:
+            c = counts.setdefault(key(r[0]), [0, 0.0, 0])
+            c[0] += 1
+            c[1] += r[1] / RATE
+            c[2] += r[2]
+        print('  by %s: ' % name + ', '.join('%s %d (%.2f h)' % (k, v[0], v[1] / 3600)
+                                             for k, v in sorted(counts.items())))
+    kinds = {}
+    for r in rows:
+        k = r[0]['speaker'].split('-')[0]
+        kinds[k] = kinds.get(k, 0) + 1
+    print('  by voice kind: ' + ', '.join('%s %d' % kv for kv in sorted(kinds.items())))
+    print('  distinct speakers: %d' % len({r[0]['speaker'] for r in rows}))
+
+
+def write_sample(folder, seed):
+    os.makedirs(folder, exist_ok=True)
+    pcm, intervals = mix.build_sample(15.0, seed)
+    write_wav(os.path.join(folder, 'sample.wav'), pcm)
+    labels = frame_labels(intervals, len(pcm))
+    write_ref_tsv(os.path.join(folder, 'sample.ref.tsv'), labels)
+    print('sample: %.1f s, speech share %.1f%%' % (len(pcm) / RATE, 100.0 * labels.mean()))
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument('--out')
+    ap.add_argument('--train-hours', type=float, default=6.0)
+    ap.add_argument('--valid-hours', type=float, default=1.0)
+    ap.add_argument('--seed', type=int, default=1)
+    ap.add_argument('--jobs', type=int, default=4)
+    ap.add_argument('--sample', help='write sample.wav and sample.ref.tsv into this folder')
+    ap.add_argument('--splits', default='valid,train', help='which splits to build, in order')
+    a = ap.parse_args()
+    if not a.out and not a.sample:
+        ap.error('give --out and/or --sample')
+    t0 = time.time()
+    if a.sample:
+        t = time.time()
+        write_sample(a.sample, a.seed)
+        print('stage sample: %.1f s' % (time.time() - t))
+    if a.out:
+        hours = {'train': a.train_hours, 'valid': a.valid_hours}
+        for split in a.splits.split(','):
+            t = time.time()
+            build_split(a.out, split, hours[split], a.seed, a.jobs)
+            print('stage %s: %.1f s' % (split, time.time() - t), flush=True)
+    print('total: %.1f s' % (time.time() - t0))
+
+
+if __name__ == '__main__':
+    main()
