@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs from Debian's packages what building and testing tarvik needs;
-# with --training, also what the model pipeline in training/ needs.
+# with --training, also what the model pipeline in training/ needs; with
+# --fuzz, also clang and libFuzzer for the fuzz targets of tests/fuzz/.
 set -euo pipefail
 
 # Build and tests.
@@ -17,6 +18,10 @@ if [ "${1:-}" = "--training" ]; then
     asterisk-core-sounds-fr-g722 asterisk-core-sounds-it-g722
     espeak-ng festival festvox-kallpc16k festlex-cmu flite asterisk-moh-opsound-wav
   )
+fi
+# With --fuzz: clang with its sanitizer and libFuzzer runtimes.
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
 fi
 
 missing=()
