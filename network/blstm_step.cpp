@@ -1,6 +1,7 @@
 // One time step of a layer and the output layer for one frame.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "network/activation.h"
 #include "network/blstm.h"
@@ -10,7 +11,29 @@ namespace tarvik {
 const double* BLSTM::addWeightedInputs(double* units_begin, double* units_end,
                                        const double* weights, const double* in_begin,
                                        const double* in_end) {
-    for (double* unit = units_begin; unit != units_end; ++unit) {
+    // Four units at a time: four independent sums, each accumulated in input order exactly as
+    // one unit alone, so the results are the same to the last bit, only not serialised.
+    const std::ptrdiff_t n = in_end - in_begin;
+    double* unit = units_begin;
+    for (; units_end - unit >= 4; unit += 4, weights += 4 * n) {
+        const double* w0 = weights;
+        const double* w1 = w0 + n;
+        const double* w2 = w1 + n;
+        const double* w3 = w2 + n;
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (std::ptrdiff_t i = 0; i < n; ++i) {
+            const double x = in_begin[i];
+            s0 += w0[i] * x;
+            s1 += w1[i] * x;
+            s2 += w2[i] * x;
+            s3 += w3[i] * x;
+        }
+        unit[0] += s0;
+        unit[1] += s1;
+        unit[2] += s2;
+        unit[3] += s3;
+    }
+    for (; unit != units_end; ++unit) {
         double sum = 0.0;
         for (const double* in = in_begin; in != in_end; ++in) sum += *weights++ * *in;
         *unit += sum;
