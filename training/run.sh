@@ -10,10 +10,17 @@
 #   --train-hours H    hours of training recordings (default 6)
 #   --valid-hours V    hours of validation recordings (default 1)
 #   --seed S           seed of the corpus and of the training (default 1)
+#   --train-conditions L  cycle of speech conditions of the training recordings
+#                      (default clean,20,10,5,0; repeat one to weigh it more)
+#   --train-nospeech F share of training recordings without speech (default 0.2)
 #   --minutes M        training budget in minutes of wall time (default 35)
 #   --noise X          Gaussian noise on the normalised training inputs (default 0.2)
 #   --weight-decay D   decoupled weight decay of the optimiser (default 0.001)
 #   --jobs N           parallel jobs (default 6)
+#   --threads T        training threads (default 4)
+#   --bias-objective O output bias tuned for the mean accuracy over the six conditions
+#                      (accuracy, default) or the mean speech F1 over the five speech ones (f1)
+#   --max-nospeech-fa F  with --bias-objective f1: largest accepted no-speech false alarms (default 1)
 #   --models DIR       where the model pair is written (default models)
 #   --help             prints this text
 set -euo pipefail
@@ -24,8 +31,13 @@ existing=0
 train_hours=6
 valid_hours=1
 seed=1
+train_conditions=clean,20,10,5,0
+train_nospeech=0.2
 minutes=35
 jobs=6
+threads=4
+bias_objective=accuracy
+max_nospeech_fa=1
 noise=0.2
 weight_decay=0.001
 models=models
@@ -36,10 +48,15 @@ while [ $# -gt 0 ]; do
         --train-hours) train_hours=$2; shift 2 ;;
         --valid-hours) valid_hours=$2; shift 2 ;;
         --seed) seed=$2; shift 2 ;;
+        --train-conditions) train_conditions=$2; shift 2 ;;
+        --train-nospeech) train_nospeech=$2; shift 2 ;;
         --minutes) minutes=$2; shift 2 ;;
         --noise) noise=$2; shift 2 ;;
         --weight-decay) weight_decay=$2; shift 2 ;;
         --jobs) jobs=$2; shift 2 ;;
+        --threads) threads=$2; shift 2 ;;
+        --bias-objective) bias_objective=$2; shift 2 ;;
+        --max-nospeech-fa) max_nospeech_fa=$2; shift 2 ;;
         --models) models=$2; shift 2 ;;
         --help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
         *) echo "unknown option: $1" >&2; exit 2 ;;
@@ -76,7 +93,8 @@ build_corpus() {
         return
     fi
     "$python" training/corpus/build_corpus.py --out "$corpus" --train-hours "$train_hours" \
-        --valid-hours "$valid_hours" --seed "$seed" --jobs "$jobs"
+        --valid-hours "$valid_hours" --seed "$seed" --jobs "$jobs" \
+        --train-conditions "$train_conditions" --train-nospeech "$train_nospeech"
 }
 
 total=$SECONDS
@@ -86,9 +104,10 @@ stage "features" "$python" "$model_dir/data.py" "${common[@]}" --tool "$build/to
     --jobs "$jobs"
 stage "training and export" "$python" "$model_dir/train.py" "${common[@]}" \
     --tool "$build/tools/tarvik_features" --out "$models" --minutes "$minutes" --seed "$seed" \
-    --noise "$noise" --weight-decay "$weight_decay" --jobs "$jobs"
+    --noise "$noise" --weight-decay "$weight_decay" --jobs "$jobs" --threads "$threads"
 stage "output bias tuning and evaluation" "$python" "$model_dir/evaluate.py" "${common[@]}" \
-    --models "$models" --tool "$build/tools/tarvik_frames" --jobs "$jobs"
+    --models "$models" --tool "$build/tools/tarvik_frames" --jobs "$jobs" \
+    --objective "$bias_objective" --max-nospeech-fa "$max_nospeech_fa"
 stage "agreement check" "$python" "$model_dir/check.py" "${common[@]}" --models "$models" \
     --tool "$build/tools/tarvik_frames" --jobs "$jobs"
 stage "speed" "$python" "$model_dir/speed.py" --corpus "$corpus" --models "$models" \

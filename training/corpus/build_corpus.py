@@ -33,15 +33,28 @@ def families(split):
     return noise.TRAIN_FAMILIES if split == 'train' else noise.VALID_FAMILIES
 
 
-def plan_split(split, hours, seed):
-    """Deterministic list of recording plans whose lengths add up to the requested hours."""
+def parse_mix(text):
+    """'clean,20,10,5,5,0,0' -> that cycle of speech conditions (repeats weight a condition)."""
+    cycle = [c for c in text.split(',') if c]
+    bad = [c for c in cycle if c not in CONDITIONS]
+    if not cycle or bad:
+        raise ValueError('conditions must be among %s, got %r' % (','.join(CONDITIONS), text))
+    return cycle
+
+
+def plan_split(split, hours, seed, cycle=CONDITIONS, nospeech_share=NOSPEECH_SHARE):
+    """Deterministic list of recording plans whose lengths add up to the requested hours.
+    Speech recordings take their conditions from `cycle` in turn; `nospeech_share` of all
+    recordings have no speech."""
+    if not 0.0 < nospeech_share < 1.0:
+        raise ValueError('nospeech share must lie strictly between 0 and 1')
     rng = np.random.default_rng([seed, SPLITS[split], 1000])
     lengths = []
     while sum(lengths) < hours * 3600:
         lengths.append(rng.uniform(*LENGTHS[split]))
     count = len(lengths)
-    n_nospeech = max(1, round(NOSPEECH_SHARE * count))
-    conds = ['nospeech'] * n_nospeech + [CONDITIONS[i % 5] for i in range(count - n_nospeech)]
+    n_nospeech = max(1, round(nospeech_share * count))
+    conds = ['nospeech'] * n_nospeech + [cycle[i % len(cycle)] for i in range(count - n_nospeech)]
     conds = [conds[i] for i in rng.permutation(count)]
     fams = families(split)
     offset = {c: int(rng.integers(len(fams))) for c in CONDITIONS + ['nospeech']}
@@ -73,13 +86,13 @@ def make_one(args):
     return plan, len(pcm), int(labels.sum()), len(labels), time.time() - t0
 
 
-def build_split(out, split, hours, seed, jobs):
+def build_split(out, split, hours, seed, jobs, cycle=CONDITIONS, nospeech_share=NOSPEECH_SHARE):
     t0 = time.time()
     folder = os.path.join(out, split)
     if os.path.isdir(folder):
         shutil.rmtree(folder)
     os.makedirs(folder)
-    plans = plan_split(split, hours, seed)
+    plans = plan_split(split, hours, seed, cycle, nospeech_share)
     rows = []
     with multiprocessing.Pool(jobs) as pool:
         for k, res in enumerate(pool.imap_unordered(make_one, [(p, folder) for p in plans])):
@@ -138,9 +151,19 @@ def main():
     ap.add_argument('--jobs', type=int, default=4)
     ap.add_argument('--sample', help='write sample.wav and sample.ref.tsv into this folder')
     ap.add_argument('--splits', default='valid,train', help='which splits to build, in order')
+    ap.add_argument('--train-conditions', default=','.join(CONDITIONS),
+                    help='cycle of speech conditions of the training split, e.g. clean,20,10,5,5,0,0')
+    ap.add_argument('--train-nospeech', type=float, default=NOSPEECH_SHARE,
+                    help='share of training recordings without speech (default %(default)s)')
     a = ap.parse_args()
     if not a.out and not a.sample:
         ap.error('give --out and/or --sample')
+    try:
+        cycle = parse_mix(a.train_conditions)
+    except ValueError as e:
+        ap.error(str(e))
+    if not 0.0 < a.train_nospeech < 1.0:
+        ap.error('--train-nospeech must lie strictly between 0 and 1')
     t0 = time.time()
     if a.sample:
         t = time.time()
@@ -150,7 +173,10 @@ def main():
         hours = {'train': a.train_hours, 'valid': a.valid_hours}
         for split in a.splits.split(','):
             t = time.time()
-            build_split(a.out, split, hours[split], a.seed, a.jobs)
+            if split == 'train':
+                build_split(a.out, split, hours[split], a.seed, a.jobs, cycle, a.train_nospeech)
+            else:
+                build_split(a.out, split, hours[split], a.seed, a.jobs)
             print('stage %s: %.1f s' % (split, time.time() - t), flush=True)
     print('total: %.1f s' % (time.time() - t0))
 

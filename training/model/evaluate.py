@@ -49,6 +49,28 @@ def balanced(table):
     return float(np.mean([v["accuracy"] for k, v in table.items() if k != "all"]))
 
 
+def mean_f1(table, max_fa):
+    """Mean speech F1 over the speech conditions; a shift whose no-speech false alarms exceed
+    `max_fa` ranks below every shift that keeps them, ordered by those false alarms."""
+    fa = table["nospeech"]["false_alarm"]
+    if fa > max_fa:
+        return -1.0 - fa
+    return float(np.mean([table[c]["f1"] for c in CONDITIONS if c != "nospeech"]))
+
+
+def print_tables(result):
+    for name, title in (("tarvik", "tarvik decisions (smoothed)"),
+                        ("posterior", "raw posterior >= 0.5"),
+                        ("noise_family", "tarvik decisions by noise family")):
+        if name not in result:
+            continue
+        print(f"validation, {title}:")
+        print("  group          frames  accuracy  F1      FA      miss")
+        for cond, s in result[name].items():
+            print(f"  {cond:12} {s['frames']:8d}  {s['accuracy']:.4f}  {s['f1']:.4f}  "
+                  f"{s['false_alarm']:.4f}  {s['miss']:.4f}")
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--corpus", required=True)
@@ -57,6 +79,13 @@ def main():
     p.add_argument("--tool", required=True)
     p.add_argument("--jobs", type=int, default=6)
     p.add_argument("--shifts", default="-1.5,-1,-0.6,-0.3,0,0.3,0.6,1,1.5")
+    p.add_argument("--objective", choices=("accuracy", "f1"), default="accuracy",
+                   help="bias chosen for the mean accuracy over the six conditions, or for the "
+                        "mean speech F1 over the five speech conditions")
+    p.add_argument("--max-nospeech-fa", type=float, default=1.0,
+                   help="with --objective f1: largest accepted no-speech false-alarm share")
+    p.add_argument("--score-only", action="store_true",
+                   help="score the model pair in --models as it is (no tuning, no re-export)")
     a = p.parse_args()
 
     split_dir = os.path.join(a.corpus, "valid")
@@ -65,6 +94,11 @@ def main():
     for r in rows:
         y = np.loadtxt(os.path.join(split_dir, r["id"] + ".ref.tsv"), dtype=np.int8, ndmin=1)
         refs[r["id"]] = y
+    if a.score_only:
+        runs = tarvik_run.run_frames(a.tool, a.models, split_dir, rows, a.jobs)
+        print_tables({"tarvik": per_condition(rows, refs, runs, "speech"),
+                      "noise_family": per_condition(rows, refs, runs, "speech", "noise_family")})
+        return
     model_path = os.path.join(a.cache, "model.pt")
     saved = torch.load(model_path)
     model = check.load_model(model_path)
@@ -84,9 +118,12 @@ def main():
     def attempt(shift):
         if shift not in tried:
             table = per_condition(rows, refs, run(shift), "speech")
-            tried[shift] = balanced(table)
+            tried[shift] = (balanced(table) if a.objective == "accuracy"
+                            else mean_f1(table, a.max_nospeech_fa))
             print(f"output bias shift {shift:+.2f}: mean accuracy over conditions "
-                  f"{tried[shift]:.4f}, all frames {table['all']['accuracy']:.4f}", flush=True)
+                  f"{balanced(table):.4f}, mean speech F1 {mean_f1(table, 1.0):.4f}, no-speech FA "
+                  f"{table['nospeech']['false_alarm']:.4f}, all frames "
+                  f"{table['all']['accuracy']:.4f}", flush=True)
         return tried[shift]
 
     shifts = [float(s) for s in a.shifts.split(",")]
@@ -104,14 +141,7 @@ def main():
         json.dump(result, f, indent=1)
     print(f"chosen output bias shift {shift:+.2f} (output bias now "
           f"{float(saved['state']['out_bias'][0]):.4f})")
-    for name, title in (("tarvik", "tarvik decisions (smoothed)"),
-                        ("posterior", "raw posterior >= 0.5"),
-                        ("noise_family", "tarvik decisions by noise family")):
-        print(f"validation, {title}:")
-        print("  group          frames  accuracy  F1      FA      miss")
-        for cond, s in result[name].items():
-            print(f"  {cond:12} {s['frames']:8d}  {s['accuracy']:.4f}  {s['f1']:.4f}  "
-                  f"{s['false_alarm']:.4f}  {s['miss']:.4f}")
+    print_tables(result)
 
 
 if __name__ == "__main__":
