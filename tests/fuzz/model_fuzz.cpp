@@ -1,7 +1,4 @@
 // BLSTM::load on a binary model file; a model it accepts is streamed over a few blocks of frames.
-#include <cmath>
-#include <vector>
-
 #include "network/blstm.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/stream_model.h"

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "network/blstm.h"
 #include "tests/network/model_files.h"
@@ -29,6 +30,15 @@ struct Answer {
     std::vector<double> outputs;
     int frames_in;  // frames added when the answer came
 };
+
+// The answers' outputs equal `expected`, frame by frame; `where` names the case.
+void expectOutputs(const std::vector<Answer>& answers, const Frames& expected,
+                   const std::string& where = "") {
+    ASSERT_EQ(answers.size(), expected.size()) << where;
+    for (size_t k = 0; k < answers.size(); ++k) {
+        ASSERT_EQ(answers[k].outputs, expected[k]) << "frame " << k << ", " << where;
+    }
+}
 
 // The calling protocol: addFrame per frame, a block drained whenever addFrame returns false;
 // processBuffer and a drain at the end.
@@ -77,12 +87,9 @@ TEST_F(Streaming, OutputsEqualTheOfflineReference) {
             const Frames expected = refStream(kNet, params, frames, b.buffer_len, b.warmup_len);
             net->reset();
             const auto answers = stream(*net, frames);
-            ASSERT_EQ(answers.size(), expected.size()) << b.buffer_len << "/" << b.warmup_len;
-            for (size_t k = 0; k < answers.size(); ++k) {
-                ASSERT_EQ(answers[k].outputs, expected[k])
-                    << "frame " << k << " of " << n << ", buffering " << b.buffer_len << "/"
-                    << b.warmup_len;
-            }
+            expectOutputs(answers, expected,
+                          "of " + std::to_string(n) + ", buffering " +
+                              std::to_string(b.buffer_len) + "/" + std::to_string(b.warmup_len));
         }
     }
 }
@@ -122,8 +129,7 @@ TEST_F(Streaming, GetOutputWithoutABlockReturnsFalseAndStepsNothing) {
     net->reset();
     const auto answers = stream(*net, frames);
     const Frames expected = refStream(kNet, params, frames, 20, 20);
-    ASSERT_EQ(answers.size(), expected.size());
-    for (size_t k = 0; k < answers.size(); ++k) EXPECT_EQ(answers[k].outputs, expected[k]);
+    expectOutputs(answers, expected);
 }
 
 TEST_F(Streaming, NothingMoreAfterTheStreamIsFinished) {
@@ -178,10 +184,7 @@ TEST_F(Streaming, AFrameBeyondAFullBlockIsReportedAndAnsweredInTurn) {
         const std::string where = std::to_string(c.buffer_len) + "/" +
                                   std::to_string(c.warmup_len) + ", " + std::to_string(c.frames);
         EXPECT_EQ(log.rfind("buffered_wins_num > buffer_len + warmup_len\n", 0), 0u) << where;
-        ASSERT_EQ(answers.size(), expected.size()) << where;
-        for (size_t k = 0; k < answers.size(); ++k) {
-            ASSERT_EQ(answers[k].outputs, expected[k]) << "frame " << k << ", " << where;
-        }
+        expectOutputs(answers, expected, where);
     }
 }
 
@@ -196,8 +199,7 @@ TEST_F(Streaming, FramesThatFindNoSlotAreReportedAndTheStreamGoesOn) {
     Frames kept(frames.begin(), frames.begin() + 41);
     kept.insert(kept.end(), frames.begin() + 45, frames.end());
     const Frames expected = refStream(kNet, params, kept, 20, 20);
-    ASSERT_EQ(answers.size(), expected.size());
-    for (size_t k = 0; k < answers.size(); ++k) EXPECT_EQ(answers[k].outputs, expected[k]) << k;
+    expectOutputs(answers, expected);
 }
 
 TEST_F(Streaming, LoadSizesTheBuffersFromTheLastBuffering) {
@@ -209,8 +211,7 @@ TEST_F(Streaming, LoadSizesTheBuffersFromTheLastBuffering) {
     const Frames frames = randomFrames(130, 6);
     const Frames expected = refStream(kNet, params, frames, 30, 25);
     const auto answers = stream(*net, frames);
-    ASSERT_EQ(answers.size(), expected.size());
-    for (size_t k = 0; k < answers.size(); ++k) EXPECT_EQ(answers[k].outputs, expected[k]) << k;
+    expectOutputs(answers, expected);
 }
 
 TEST_F(Streaming, BufferingChangedAfterLoadResizesTheBuffersAndStartsANewStream) {
@@ -227,10 +228,8 @@ TEST_F(Streaming, BufferingChangedAfterLoadResizesTheBuffersAndStartsANewStream)
         EXPECT_EQ(net->getWarmupLen(), b.warmup_len);
         const auto answers = stream(*net, frames);
         const Frames expected = refStream(kNet, params, frames, b.buffer_len, b.warmup_len);
-        ASSERT_EQ(answers.size(), expected.size()) << b.buffer_len << "/" << b.warmup_len;
-        for (size_t k = 0; k < answers.size(); ++k) {
-            ASSERT_EQ(answers[k].outputs, expected[k]) << k << ", " << b.buffer_len;
-        }
+        expectOutputs(answers, expected,
+                      std::to_string(b.buffer_len) + "/" + std::to_string(b.warmup_len));
         net->reset();
     }
 }
@@ -255,8 +254,7 @@ TEST_F(Streaming, BufferingTheBuffersCannotTakeIsRefusedAfterLoad) {
     const Frames frames = randomFrames(64, 2);
     const Frames expected = refStream(kNet, params, frames, 20, 20);
     const auto answers = stream(*net, frames);
-    ASSERT_EQ(answers.size(), expected.size());
-    for (size_t k = 0; k < answers.size(); ++k) EXPECT_EQ(answers[k].outputs, expected[k]) << k;
+    expectOutputs(answers, expected);
 }
 
 TEST(StreamingUnloaded, ResetAndStreamingTouchNoArray) {
