@@ -2,7 +2,9 @@
 // with blocks of 20 frames and 20 frames of look-ahead, for two model sizes.
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "network/blstm.h"
@@ -42,11 +44,17 @@ double secondsPerFrame(tarvik::BLSTM& net, const std::vector<double>& frames, in
 void benchModel(const char* name, int blocks, int cells_per_block) {
     const tarvik::BLSTMTopology topology{39,   1,      blocks,          cells_per_block,
                                          true, blocks, cells_per_block, true};
-    const std::string path = std::string("bench_") + name + ".am";
+    // The model file is only a way into load: written to the temporary folder, removed after.
+    const std::string path =
+        (std::filesystem::temp_directory_path() /
+         ("tarvik_bench_" + std::to_string(blocks) + "x" + std::to_string(cells_per_block) + ".am"))
+            .string();
     tarvik::writeModelFile(path, topology, tarvik::randomParameters(topology, 1, 0.3));
     tarvik::BLSTM net(0);
     net.setBuffering(20, 20);
-    if (!net.load(path)) return;
+    const bool loaded = net.load(path);
+    std::filesystem::remove(path);
+    if (!loaded) return;
     std::mt19937 generator(7);
     std::normal_distribution<double> normal;
     std::vector<double> frames(static_cast<size_t>(FRAMES) * 39);
