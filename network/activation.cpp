@@ -1,23 +1,22 @@
 #include "network/activation.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarvik {
 
-namespace {
+namespace detail {
 
+// Static storage: pages that no chunk reaches are never touched.
 double sigmoid_table[ACT_TABLE_SIZE];
 double squash_table[ACT_TABLE_SIZE];
+bool chunk_filled[ACT_TABLE_CHUNKS];
 double table_step = 0.001;
-bool tables_ready = false;
 
-}  // namespace
-
-void buildActivationTables() {
-    if (tables_ready) return;
-    tables_ready = true;
-    table_step = 0.001;
-    for (int i = 0; i < ACT_TABLE_SIZE; ++i) {
+void fillChunk(int chunk) {
+    chunk_filled[chunk] = true;
+    const int end = std::min(ACT_TABLE_SIZE, (chunk + 1) * ACT_TABLE_CHUNK);
+    for (int i = chunk * ACT_TABLE_CHUNK; i < end; ++i) {
         double x = table_step * static_cast<double>(i) - 709.0;
         double e = std::exp(-x);
         sigmoid_table[i] = 1.0 / (e + 1.0);
@@ -25,32 +24,20 @@ void buildActivationTables() {
     }
 }
 
+}  // namespace detail
+
+namespace {
+
+bool tables_ready = false;
+
+}  // namespace
+
+void buildActivationTables() {
+    if (tables_ready) return;
+    tables_ready = true;
+    detail::table_step = 0.001;
+}
+
 bool activationTablesReady() { return tables_ready; }
-
-const double* sigmoidTable() { return sigmoid_table; }
-
-const double* squashTable() { return squash_table; }
-
-int activationIndex(double x) {
-    double v;
-    if (x > 709.0) {
-        v = 1418.0;
-    } else if (x < -709.0) {
-        v = 0.0;
-    } else {
-        v = x + 709.0;
-    }
-    return static_cast<int>(v / table_step + 0.5);
-}
-
-double lookupSigmoid(double x) {
-    if (std::isnan(x)) return x;
-    return sigmoid_table[activationIndex(x)];
-}
-
-double lookupSquash(double x) {
-    if (std::isnan(x)) return x;
-    return squash_table[activationIndex(x)];
-}
 
 }  // namespace tarvik

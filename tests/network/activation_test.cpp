@@ -10,27 +10,52 @@
 namespace tarvik {
 namespace {
 
+// Entry i as the tables define it.
+double sigmoidAt(int i) { return 1.0 / (std::exp(-(0.001 * static_cast<double>(i) - 709.0)) + 1.0); }
+double squashAt(int i) {
+    return 4.0 / (std::exp(-(0.001 * static_cast<double>(i) - 709.0)) + 1.0) - 2.0;
+}
+
 TEST(ActivationTables, EntriesAreTheLogisticAndSquashingFunctionsOnTheGrid) {
     BLSTM net(0);
     ASSERT_TRUE(activationTablesReady());
-    for (int i : {0, 1, 123457, 709000, 709001, 1417999, 1418000}) {
-        double x = 0.001 * static_cast<double>(i) - 709.0;
-        double e = std::exp(-x);
-        EXPECT_EQ(sigmoidTable()[i], 1.0 / (e + 1.0)) << i;
-        EXPECT_EQ(squashTable()[i], 4.0 / (e + 1.0) - 2.0) << i;
+    // Both ends, the middle, and the edges of chunks, the last (shorter) chunk included.
+    const int last_chunk = (ACT_TABLE_CHUNKS - 1) * ACT_TABLE_CHUNK;
+    for (int i : {0, 1, ACT_TABLE_CHUNK - 1, ACT_TABLE_CHUNK, ACT_TABLE_CHUNK + 1, 123457,
+                  709000, 709001, last_chunk - 1, last_chunk, 1417999, 1418000}) {
+        EXPECT_EQ(sigmoidEntry(i), sigmoidAt(i)) << i;
+        EXPECT_EQ(squashEntry(i), squashAt(i)) << i;
     }
-    EXPECT_EQ(sigmoidTable()[709000], 0.5);
-    EXPECT_EQ(squashTable()[709000], 0.0);
+    EXPECT_EQ(sigmoidEntry(709000), 0.5);
+    EXPECT_EQ(squashEntry(709000), 0.0);
+}
+
+TEST(ActivationTables, FirstReadFillsItsWholeChunkAndNoOther) {
+    // Chunk 300 is read by no other test: every entry of it, at both of its edges too, comes out
+    // as defined once any one entry of it has been read, and its neighbours stay unfilled.
+    const int chunk = 300;
+    ASSERT_FALSE(activationChunkFilled(chunk));
+    ASSERT_FALSE(activationChunkFilled(chunk - 1));
+    ASSERT_FALSE(activationChunkFilled(chunk + 1));
+    const int first = chunk * ACT_TABLE_CHUNK;
+    EXPECT_EQ(sigmoidEntry(first + 17), sigmoidAt(first + 17));
+    EXPECT_TRUE(activationChunkFilled(chunk));
+    EXPECT_FALSE(activationChunkFilled(chunk - 1));
+    EXPECT_FALSE(activationChunkFilled(chunk + 1));
+    for (int i = first; i < first + ACT_TABLE_CHUNK; ++i) {
+        ASSERT_EQ(sigmoidEntry(i), sigmoidAt(i)) << i;
+        ASSERT_EQ(squashEntry(i), squashAt(i)) << i;
+    }
+    EXPECT_FALSE(activationChunkFilled(chunk + 1));
 }
 
 TEST(ActivationTables, SecondNetworkLeavesTheTablesAsTheyAre) {
     BLSTM first(0);
-    const double* table = sigmoidTable();
-    const double before = table[1000];
+    const double before = sigmoidEntry(1000);
     BLSTM second(0);
     BLSTM::initActivationTables();
-    EXPECT_EQ(sigmoidTable(), table);
-    EXPECT_EQ(sigmoidTable()[1000], before);
+    EXPECT_EQ(sigmoidEntry(1000), before);
+    EXPECT_EQ(sigmoidEntry(1000), sigmoidAt(1000));
 }
 
 TEST(ActivationTables, IndexClampsAndRoundsToTheNearestEntry) {
@@ -47,8 +72,8 @@ TEST(ActivationTables, IndexClampsAndRoundsToTheNearestEntry) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(activationIndex(c.x), c.index) << c.x;
-        EXPECT_EQ(lookupSigmoid(c.x), sigmoidTable()[c.index]) << c.x;
-        EXPECT_EQ(lookupSquash(c.x), squashTable()[c.index]) << c.x;
+        EXPECT_EQ(lookupSigmoid(c.x), sigmoidAt(c.index)) << c.x;
+        EXPECT_EQ(lookupSquash(c.x), squashAt(c.index)) << c.x;
     }
 }
 
