@@ -19,7 +19,7 @@ FeatureNormalizer::FeatureNormalizer(int feature_num, int normalize_interval)
       normalize_interval(normalize_interval),
       feature_num(feature_num),
       ring_size(normalize_interval * feature_num),
-      frame_ring(ring_size, 0.0),
+      frame_ring(static_cast<std::size_t>(ring_size)),
       newest_frame(feature_num, 0.0),
       leaving_frame(feature_num, 0.0),
       dyn_means(feature_num, 0.0),

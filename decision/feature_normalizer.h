@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "decision/zeroed_array.h"
+
 namespace tarvik {
 
 // Frames in the sliding window of the command line's normaliser: 120 s of 10 ms frames.
@@ -72,7 +74,7 @@ class FeatureNormalizer {
     int feature_num;
     int ring_size;
     int ring_pos = 0;
-    std::vector<double> frame_ring;
+    ZeroedArray frame_ring;  // zeros until frames arrive
     std::vector<double> newest_frame;
     std::vector<double> leaving_frame;
     std::vector<double> dyn_means;

@@ -28,7 +28,7 @@ float addInSingle(float sum, double posterior) {
 SpeechDecider::SpeechDecider(int log_channel, int features_num)
     : feat_ring_len(RING_LEN * features_num),
       features_num(features_num),
-      feat_ring(feat_ring_len),
+      feat_ring(static_cast<std::size_t>(feat_ring_len)),
       post_ring(RING_LEN),
       det_ring(RING_LEN),
       blstm(std::make_unique<BLSTM>(log_channel)),
@@ -79,7 +79,9 @@ void SpeechDecider::reset() {
     flushed = false;
     std::fill(post_ring.begin(), post_ring.end(), 0.0);
     std::fill(det_ring.begin(), det_ring.end(), 0);
-    std::fill(feat_ring.begin(), feat_ring.end(), 0.0);
+    // Only what a stream wrote needs clearing; the rest has stayed zero.
+    std::fill(feat_ring.begin(), feat_ring.begin() + feat_dirty, 0.0);
+    feat_dirty = 0;
 }
 
 bool SpeechDecider::storeAnswers() {
@@ -97,6 +99,7 @@ bool SpeechDecider::storeAnswers() {
 bool SpeechDecider::pushFrame(double* frame) {
     std::copy_n(frame, features_num, feat_ring.begin() + feat_end);
     feat_end += features_num;
+    feat_dirty = std::max(feat_dirty, feat_end);
     if (feat_end == feat_ring_len) feat_end = 0;
     for (int i = 0; i < features_num; ++i) frame[i] = (frame[i] - means[i]) / stddevs[i];
     if (blstm->addFrame(frame)) return false;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "decision/zeroed_array.h"
 #include "network/blstm.h"
 
 namespace tarvik {
@@ -79,7 +80,8 @@ class SpeechDecider {
     int feat_end = 0;
     int post_beg = 0;
     int post_end = 0;
-    std::vector<double> feat_ring;
+    ZeroedArray feat_ring;
+    int feat_dirty = 0;  // feat_ring is zero from here on
     std::vector<double> post_ring;
     std::vector<unsigned char> det_ring;
     const double* means = nullptr;
