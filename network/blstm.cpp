@@ -1,9 +1,12 @@
 // Construction, topology, counts and memory of the network.
 #include "network/blstm.h"
 
+#include <algorithm>
+
 #include "app/console.h"
 #include "network/activation.h"
 #include "network/model_layout.h"
+#include "network/simd_sums.h"
 
 namespace tarvik {
 
@@ -61,6 +64,7 @@ void BLSTM::setTopology(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_ha
     bwd_cells_num = bwd_blocks_num * bwd_cells_per_block;
     countWeights();
     allocateMemory();
+    packWeights();
     clearStreamState();
 }
 
@@ -86,6 +90,32 @@ void BLSTM::allocateBuffers() {
     fwd_history.assign(frames * fwd_cells_num, 0.0);
     input_buf.assign((frames + 1) * inputs_num, 0.0);
     output_buf.assign(frames * outputs_num, 0.0);
+    const auto bwd_units = static_cast<size_t>(sumTiles(3 * bwd_blocks_num + bwd_cells_num));
+    bwd_input_parts.assign((frames + 1) * bwd_units * SUM_LANES, 0.0);
+    bwd_part_ready.assign(frames + 1, 0);
+}
+
+void BLSTM::packWeights() {
+    for (const bool forward : {true, false}) {
+        const int blocks = forward ? fwd_blocks_num : bwd_blocks_num;
+        const int cells = forward ? fwd_cells_num : bwd_cells_num;
+        const double* w = forward ? params.fwd_weights.data() : params.bwd_weights.data();
+        // Each group: its rows of input weights, then its rows of recurrent weights.
+        std::vector<const double*> input_rows;
+        std::vector<const double*> recurrent_rows;
+        for (const int rows : {blocks, blocks, cells, blocks}) {
+            for (int r = 0; r < rows; ++r, w += inputs_num) input_rows.push_back(w);
+            for (int r = 0; r < rows; ++r, w += cells) recurrent_rows.push_back(w);
+        }
+        PackedLayer& packed = forward ? fwd_packed : bwd_packed;
+        packed.input = packRows(input_rows, inputs_num);
+        packed.recurrent = packRows(recurrent_rows, cells);
+        packed.tiles = sumTiles(static_cast<int>(input_rows.size()));
+    }
+    const auto lanes = static_cast<size_t>(std::max(fwd_packed.tiles, bwd_packed.tiles)) * SUM_LANES;
+    input_part.assign(lanes, 0.0);
+    recurrent_part.assign(lanes, 0.0);
+    std::fill(bwd_part_ready.begin(), bwd_part_ready.end(), 0);
 }
 
 void BLSTM::allocateMemory() {
@@ -115,9 +145,13 @@ void BLSTM::freeMemory() {
     for (auto* v : {&fwd_history, &fwd_state, &fwd_prev_state, &fwd_cell_out, &fwd_cell_in,
                     &fwd_in_gate, &fwd_forget_gate, &fwd_out_gate, &bwd_state, &bwd_prev_state,
                     &bwd_cell_out, &bwd_prev_cell_out, &bwd_cell_in, &bwd_in_gate, &bwd_forget_gate,
-                    &bwd_out_gate, &input_buf, &output_buf, &output_frame}) {
+                    &bwd_out_gate, &input_buf, &output_buf, &output_frame, &input_part,
+                    &recurrent_part, &bwd_input_parts, &fwd_packed.input, &fwd_packed.recurrent,
+                    &bwd_packed.input, &bwd_packed.recurrent}) {
         *v = std::vector<double>{};
     }
+    bwd_part_ready.clear();
+    fwd_packed.tiles = bwd_packed.tiles = 0;
     loaded = false;
     clearStreamState();
 }

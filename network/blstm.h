@@ -131,6 +131,10 @@ class BLSTM {
     // Sizes input_buf, fwd_history and output_buf from the topology and the buffering values.
     void allocateBuffers();
     void layerStep(bool forward);
+    // Packs both layers' weight rows for packedSums and forgets the cached input parts.
+    void packWeights();
+    // The backward layer's input parts of the frame in `slot`, computed on first use.
+    const double* backwardInputPart(int slot);
     bool commitModel(const BLSTMTopology& topology, BLSTMParameters&& values);
 
     int fwd_hist_pos = 0;
@@ -201,6 +205,23 @@ class BLSTM {
 
     int log_channel = 0;
     std::vector<double> output_frame;
+
+    // A layer's weight rows packed for packedSums: the input rows and the recurrent rows of its
+    // units in step order (input gates, forget gates, cell inputs, output gates).
+    struct PackedLayer {
+        std::vector<double> input;
+        std::vector<double> recurrent;
+        int tiles = 0;
+    };
+    PackedLayer fwd_packed;
+    PackedLayer bwd_packed;
+    // Scratch of a step: every unit's input part and recurrent part.
+    std::vector<double> input_part;
+    std::vector<double> recurrent_part;
+    // The backward layer's input parts per slot of input_buf: a look-ahead frame is stepped
+    // twice, in a block's warm-up and again in its own block, and its input part is the same.
+    std::vector<double> bwd_input_parts;
+    std::vector<unsigned char> bwd_part_ready;
 };
 
 }  // namespace tarvik

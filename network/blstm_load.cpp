@@ -39,6 +39,7 @@ bool BLSTM::commitModel(const BLSTMTopology& t, BLSTMParameters&& values) {
     setTopology(t.fwd_blocks_num, t.fwd_cells_per_block, t.fwd_has_peepholes, t.bwd_blocks_num,
                 t.bwd_cells_per_block, t.bwd_has_peepholes);
     params = std::move(values);
+    packWeights();
     reset();
     return true;
 }

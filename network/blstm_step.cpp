@@ -5,6 +5,7 @@
 
 #include "network/activation.h"
 #include "network/blstm.h"
+#include "network/simd_sums.h"
 
 namespace tarvik {
 
@@ -45,14 +46,12 @@ namespace {
 
 // The arrays of one layer that a step reads and writes.
 struct Layer {
-    const double* weights;
     const double* biases;
     const double* peeps;  // null without peepholes
     int blocks;
     int cells_per_block;
     double* state;
     const double* prev_state;
-    const double* recurrent;  // the cell outputs of the previous step
     double* cell_in;
     double* in_gate;
     double* forget_gate;
@@ -60,15 +59,17 @@ struct Layer {
     double* cell_out;
 };
 
-// Input and recurrent rows, bias and peephole part of one gate, then the table sigmoid. The
-// peephole part reads `peep_state`. Moves the three cursors past the gate's values.
-void gateStep(const Layer& l, double* gate, const double*& w, const double*& b, const double*& p,
-              const double* x, int inputs_num, const double* peep_state, double bias_input) {
-    const int cells = l.blocks * l.cells_per_block;
-    std::fill(gate, gate + l.blocks, 0.0);
-    w = BLSTM::addWeightedInputs(gate, gate + l.blocks, w, x, x + inputs_num);
-    w = BLSTM::addWeightedInputs(gate, gate + l.blocks, w, l.recurrent, l.recurrent + cells);
-    for (int j = 0; j < l.blocks; ++j) gate[j] += *b++ * bias_input;
+// A gate's value from its input part, recurrent part, bias and peephole part (reading
+// `peep_state`), then the table sigmoid. Moves the bias and peephole cursors past the gate.
+void gateStep(const Layer& l, double* gate, const double* input_part, const double* recurrent_part,
+              const double*& b, const double*& p, const double* peep_state, double bias_input) {
+    for (int j = 0; j < l.blocks; ++j) {
+        double value = 0.0;
+        value += input_part[j];
+        value += recurrent_part[j];
+        value += *b++ * bias_input;
+        gate[j] = value;
+    }
     if (p != nullptr) {
         for (int j = 0; j < l.blocks; ++j) {
             double sum = 0.0;
@@ -83,6 +84,17 @@ void gateStep(const Layer& l, double* gate, const double*& w, const double*& b, 
 
 }  // namespace
 
+const double* BLSTM::backwardInputPart(int slot) {
+    const PackedLayer& packed = bwd_packed;
+    double* part = bwd_input_parts.data() + static_cast<size_t>(slot) * packed.tiles * SUM_LANES;
+    if (!bwd_part_ready[slot]) {
+        const double* x = input_buf.data() + static_cast<size_t>(slot) * inputs_num;
+        packedSums(packed.input.data(), packed.tiles, x, inputs_num, part);
+        bwd_part_ready[slot] = 1;
+    }
+    return part;
+}
+
 void BLSTM::layerStep(bool forward) {
     if (!loaded || input_view + inputs_num > input_buf.data() + input_buf.size()) return;
     if (forward) {
@@ -91,50 +103,60 @@ void BLSTM::layerStep(bool forward) {
         std::copy(bwd_state.begin(), bwd_state.end(), bwd_prev_state.begin());
         std::copy(bwd_cell_out.begin(), bwd_cell_out.end(), bwd_prev_cell_out.begin());
     }
-    const Layer l = forward ? Layer{params.fwd_weights.data(),
-                                    params.fwd_biases.data(),
+    const Layer l = forward ? Layer{params.fwd_biases.data(),
                                     fwd_has_peepholes ? params.fwd_peep_weights.data() : nullptr,
                                     fwd_blocks_num,
                                     fwd_cells_per_block,
                                     fwd_state.data(),
                                     fwd_prev_state.data(),
-                                    fwd_cell_out.data(),
                                     fwd_cell_in.data(),
                                     fwd_in_gate.data(),
                                     fwd_forget_gate.data(),
                                     fwd_out_gate.data(),
                                     fwd_cell_out.data()}
-                            : Layer{params.bwd_weights.data(),
-                                    params.bwd_biases.data(),
+                            : Layer{params.bwd_biases.data(),
                                     bwd_has_peepholes ? params.bwd_peep_weights.data() : nullptr,
                                     bwd_blocks_num,
                                     bwd_cells_per_block,
                                     bwd_state.data(),
                                     bwd_prev_state.data(),
-                                    bwd_prev_cell_out.data(),
                                     bwd_cell_in.data(),
                                     bwd_in_gate.data(),
                                     bwd_forget_gate.data(),
                                     bwd_out_gate.data(),
                                     bwd_cell_out.data()};
     const int cells = l.blocks * l.cells_per_block;
-    const double* x = input_view;
-    const double* w = l.weights;
+    const PackedLayer& packed = forward ? fwd_packed : bwd_packed;
+    // Every unit's input part and recurrent part (the previous step's cell outputs), each its
+    // own sum in input order; the units follow each other as the weight groups do.
+    const double* in_part = input_part.data();
+    if (forward) {
+        packedSums(packed.input.data(), packed.tiles, input_view, inputs_num, input_part.data());
+    } else {
+        in_part = backwardInputPart(static_cast<int>((input_view - input_buf.data()) / inputs_num));
+    }
+    const double* recurrent = forward ? fwd_cell_out.data() : bwd_prev_cell_out.data();
+    packedSums(packed.recurrent.data(), packed.tiles, recurrent, cells, recurrent_part.data());
+    const double* rec_part = recurrent_part.data();
     const double* b = l.biases;
     const double* p = l.peeps;
     const double bias = *bias_input;
 
-    gateStep(l, l.in_gate, w, b, p, x, inputs_num, l.prev_state, bias);
-    gateStep(l, l.forget_gate, w, b, p, x, inputs_num, l.prev_state, bias);
-    std::fill(l.cell_in, l.cell_in + cells, 0.0);
-    w = addWeightedInputs(l.cell_in, l.cell_in + cells, w, x, x + inputs_num);
-    w = addWeightedInputs(l.cell_in, l.cell_in + cells, w, l.recurrent, l.recurrent + cells);
-    for (int c = 0; c < cells; ++c) l.cell_in[c] = lookupSquash(l.cell_in[c]);
+    gateStep(l, l.in_gate, in_part, rec_part, b, p, l.prev_state, bias);
+    gateStep(l, l.forget_gate, in_part + l.blocks, rec_part + l.blocks, b, p, l.prev_state, bias);
+    const int cell_unit = 2 * l.blocks;
+    for (int c = 0; c < cells; ++c) {
+        double value = 0.0;
+        value += in_part[cell_unit + c];
+        value += rec_part[cell_unit + c];
+        l.cell_in[c] = lookupSquash(value);
+    }
     for (int c = 0; c < cells; ++c) {
         const int j = c / l.cells_per_block;
         l.state[c] = l.cell_in[c] * l.in_gate[j] + l.forget_gate[j] * l.prev_state[c];
     }
-    gateStep(l, l.out_gate, w, b, p, x, inputs_num, l.state, bias);
+    const int out_unit = cell_unit + cells;
+    gateStep(l, l.out_gate, in_part + out_unit, rec_part + out_unit, b, p, l.state, bias);
     for (int c = 0; c < cells; ++c) {
         l.cell_out[c] = l.out_gate[c / l.cells_per_block] * lookupSquash(l.state[c]);
     }

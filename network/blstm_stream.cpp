@@ -39,6 +39,7 @@ bool BLSTM::addFrame(const double* x) {
         return false;
     }
     std::copy(x, x + inputs_num, input_view);
+    bwd_part_ready[(input_view - input_buf.data()) / inputs_num] = 0;
     if (frames_in_cycle < buffer_len) {
         forwardStep();
     } else {
@@ -115,6 +116,13 @@ bool BLSTM::getOutput() {
     output_view = output_buf.data();
     std::memmove(input_buf.data(), input_buf.data() + static_cast<size_t>(buffer_len) * inputs_num,
                  static_cast<size_t>(carried) * inputs_num * sizeof(double));
+    // The cached input parts move with their frames.
+    const size_t part_row = bwd_input_parts.size() / bwd_part_ready.size();
+    std::memmove(bwd_input_parts.data(),
+                 bwd_input_parts.data() + static_cast<size_t>(buffer_len) * part_row,
+                 static_cast<size_t>(carried) * part_row * sizeof(double));
+    std::memmove(bwd_part_ready.data(), bwd_part_ready.data() + buffer_len,
+                 static_cast<size_t>(carried));
     if (!last_block) {
         for (frames_in_cycle = 0; frames_in_cycle < carried; ++frames_in_cycle) {
             if (frames_in_cycle < buffer_len) {
