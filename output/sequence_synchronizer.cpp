@@ -5,6 +5,8 @@
 #include <fstream>
 #include <locale>
 #include <ostream>
+#include <sstream>
+#include <string>
 
 #include "app/console.h"
 #include "app/settings.h"
@@ -171,19 +173,23 @@ bool SequenceSynchronizer::buildTextGrid(std::string path, bool final) {
         logSaveError(path);
         return false;
     }
-    file.imbue(std::locale::classic());
     const std::size_t path_len = speech_det_vec.size();
     const std::vector<Tier> tiers = chooseTiers(final);
     if (nbest_num != 0 && !fillHypotheses(path_len)) return false;
+    // The whole text is composed in memory and written in one go.
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
     // Without codes the file spans nothing: every time is 0.
     const double x_end = path_len == 0 ? 0.0 : frameTime(path_len - 1);
-    writeHeader(file, x_end, tiers.size());
+    writeHeader(text, x_end, tiers.size());
     std::vector<LabelCode> labels;
     labels.reserve(path_len);
     for (const Tier& tier : tiers) {
         labelFrames(tier.tier_num, labels);
-        writeTier(file, tier.tier_num + 1, tier.name, labels, x_end);
+        writeTier(text, tier.tier_num + 1, tier.name, labels, x_end);
     }
+    const std::string contents = std::move(text).str();
+    file.write(contents.data(), static_cast<std::streamsize>(contents.size()));
     // A write that failed (a full disk) leaves the stream failed, as does a failed close.
     const bool written = file.good();
     file.close();
