@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "network/simd_sums.h"
+
 namespace tarvik {
 
 namespace detail {
@@ -31,6 +33,36 @@ namespace {
 bool tables_ready = false;
 
 }  // namespace
+
+namespace {
+
+void lookupEntries(const double* table, const double* x, double* out, int n) {
+    constexpr int PIECE = 64;
+    int index[PIECE];
+    for (int start = 0; start < n; start += PIECE) {
+        const int count = std::min(PIECE, n - start);
+        tableIndices(x + start, count, detail::table_step, index);
+        for (int k = 0; k < count; ++k) {
+            const int i = index[k];
+            if (i < 0) {
+                out[start + k] = x[start + k];
+            } else {
+                detail::ensureEntry(i);
+                out[start + k] = table[i];
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void lookupSigmoids(const double* x, double* out, int n) {
+    lookupEntries(detail::sigmoid_table, x, out, n);
+}
+
+void lookupSquashes(const double* x, double* out, int n) {
+    lookupEntries(detail::squash_table, x, out, n);
+}
 
 void buildActivationTables() {
     if (tables_ready) return;

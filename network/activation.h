@@ -72,4 +72,9 @@ inline double lookupSquash(double x) {
     return squashEntry(activationIndex(x));
 }
 
+// out[k] = lookupSigmoid(x[k]) (or lookupSquash) for k < n, the indices computed several at a
+// time; x and out may be the same array.
+void lookupSigmoids(const double* x, double* out, int n);
+void lookupSquashes(const double* x, double* out, int n);
+
 }  // namespace tarvik

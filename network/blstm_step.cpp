@@ -79,7 +79,7 @@ void gateStep(const Layer& l, double* gate, const double* input_part, const doub
             gate[j] += sum;
         }
     }
-    for (int j = 0; j < l.blocks; ++j) gate[j] = lookupSigmoid(gate[j]);
+    lookupSigmoids(gate, gate, l.blocks);
 }
 
 }  // namespace
@@ -149,17 +149,17 @@ void BLSTM::layerStep(bool forward) {
         double value = 0.0;
         value += in_part[cell_unit + c];
         value += rec_part[cell_unit + c];
-        l.cell_in[c] = lookupSquash(value);
+        l.cell_in[c] = value;
     }
+    lookupSquashes(l.cell_in, l.cell_in, cells);
     for (int c = 0; c < cells; ++c) {
         const int j = c / l.cells_per_block;
         l.state[c] = l.cell_in[c] * l.in_gate[j] + l.forget_gate[j] * l.prev_state[c];
     }
     const int out_unit = cell_unit + cells;
     gateStep(l, l.out_gate, in_part + out_unit, rec_part + out_unit, b, p, l.state, bias);
-    for (int c = 0; c < cells; ++c) {
-        l.cell_out[c] = l.out_gate[c / l.cells_per_block] * lookupSquash(l.state[c]);
-    }
+    lookupSquashes(l.state, l.cell_out, cells);
+    for (int c = 0; c < cells; ++c) l.cell_out[c] = l.out_gate[c / l.cells_per_block] * l.cell_out[c];
 }
 
 void BLSTM::forwardStep() {

@@ -1,4 +1,4 @@
-// Weighted sums of many units side by side: the rows of a weight group are packed so that the
+// Weighted sums of many units side by side, and activation-table indices of many values: the rows of a weight group are packed so that the
 // weights of SUM_LANES units for one input lie next to each other, and each lane accumulates
 // its own unit's sum from 0.0 in input order, exactly as one unit alone. The instruction set
 // is chosen once at run time from the processor; every choice gives the same bits.
@@ -29,5 +29,9 @@ std::vector<double> packRows(const std::vector<const double*>& rows, int n);
 // out[u] = sum over i in order of row_u[i] * x[i], from 0.0, for every row of `tiles` tiles
 // (tiles * SUM_LANES values; those of padding rows are to be ignored).
 void packedSums(const double* packed, int tiles, const double* x, int n, double* out);
+
+// out[k] = the activation-table index of x[k] for k < n (clamped to [-709, 709], then
+// x / step + 0.5 truncated), or -1 where x[k] is not a number.
+void tableIndices(const double* x, int n, double step, int* out);
 
 }  // namespace tarvik
