@@ -112,7 +112,8 @@ void BLSTM::packWeights() {
         packed.recurrent = packRows(recurrent_rows, cells);
         packed.tiles = sumTiles(static_cast<int>(input_rows.size()));
     }
-    const auto lanes = static_cast<size_t>(std::max(fwd_packed.tiles, bwd_packed.tiles)) * SUM_LANES;
+    const auto lanes =
+        static_cast<size_t>(std::max(fwd_packed.tiles, bwd_packed.tiles)) * SUM_LANES;
     input_part.assign(lanes, 0.0);
     recurrent_part.assign(lanes, 0.0);
     std::fill(bwd_part_ready.begin(), bwd_part_ready.end(), 0);
@@ -142,12 +143,14 @@ void BLSTM::allocateMemory() {
 
 void BLSTM::freeMemory() {
     params = BLSTMParameters{};
-    for (auto* v : {&fwd_history, &fwd_state, &fwd_prev_state, &fwd_cell_out, &fwd_cell_in,
-                    &fwd_in_gate, &fwd_forget_gate, &fwd_out_gate, &bwd_state, &bwd_prev_state,
-                    &bwd_cell_out, &bwd_prev_cell_out, &bwd_cell_in, &bwd_in_gate, &bwd_forget_gate,
-                    &bwd_out_gate, &input_buf, &output_buf, &output_frame, &input_part,
-                    &recurrent_part, &bwd_input_parts, &fwd_packed.input, &fwd_packed.recurrent,
-                    &bwd_packed.input, &bwd_packed.recurrent}) {
+    for (auto* v :
+         {&fwd_history,      &fwd_state,           &fwd_prev_state,   &fwd_cell_out,
+          &fwd_cell_in,      &fwd_in_gate,         &fwd_forget_gate,  &fwd_out_gate,
+          &bwd_state,        &bwd_prev_state,      &bwd_cell_out,     &bwd_prev_cell_out,
+          &bwd_cell_in,      &bwd_in_gate,         &bwd_forget_gate,  &bwd_out_gate,
+          &input_buf,        &output_buf,          &output_frame,     &input_part,
+          &recurrent_part,   &bwd_input_parts,     &fwd_packed.input, &fwd_packed.recurrent,
+          &bwd_packed.input, &bwd_packed.recurrent}) {
         *v = std::vector<double>{};
     }
     bwd_part_ready.clear();

@@ -159,7 +159,8 @@ void BLSTM::layerStep(bool forward) {
     const int out_unit = cell_unit + cells;
     gateStep(l, l.out_gate, in_part + out_unit, rec_part + out_unit, b, p, l.state, bias);
     lookupSquashes(l.state, l.cell_out, cells);
-    for (int c = 0; c < cells; ++c) l.cell_out[c] = l.out_gate[c / l.cells_per_block] * l.cell_out[c];
+    for (int c = 0; c < cells; ++c)
+        l.cell_out[c] = l.out_gate[c / l.cells_per_block] * l.cell_out[c];
 }
 
 void BLSTM::forwardStep() {

@@ -44,8 +44,8 @@ inline __attribute__((always_inline)) void sumTilesAtOnce(const double* packed, 
 
 // The tiles left after the widest groups, all at once.
 template <typename V, int T>
-inline __attribute__((always_inline)) void sumRest(const double* packed, int rest,
-                                                   const double* x, int n, double* out) {
+inline __attribute__((always_inline)) void sumRest(const double* packed, int rest, const double* x,
+                                                   int n, double* out) {
     if constexpr (T > 0) {
         if (rest == T) {
             sumTilesAtOnce<V, T>(packed, x, n, out);
@@ -76,8 +76,8 @@ __attribute__((target("avx2"))) void sumsAvx2(const double* packed, int tiles, c
     sumAll<Vec4, 4>(packed, tiles, x, n, out);
 }
 
-__attribute__((target("avx512f"))) void sumsAvx512(const double* packed, int tiles,
-                                                   const double* x, int n, double* out) {
+__attribute__((target("avx512f"))) void sumsAvx512(const double* packed, int tiles, const double* x,
+                                                   int n, double* out) {
     sumAll<Vec8, 8>(packed, tiles, x, n, out);
 }
 

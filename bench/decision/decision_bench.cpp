@@ -1,5 +1,5 @@
 // Per-frame cost of the normaliser's update and of the decider's push and pop over the golden
-// model, at the command line's sizes.
+// model, at the command line's sizes: one frame per iteration, so the time column is per frame.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>

@@ -21,6 +21,9 @@ void writeHour(benchmark::State& state) {
     for (auto _ : state)
         benchmark::DoNotOptimize(synchronizer.buildTextGrid("bench.TextGrid", final));
     state.SetItemsProcessed(state.iterations() * HOUR_OF_FRAMES);
+    state.counters["s_per_frame"] =
+        benchmark::Counter(HOUR_OF_FRAMES, benchmark::Counter::kIsIterationInvariantRate |
+                                               benchmark::Counter::kInvert);
 }
 
 }  // namespace

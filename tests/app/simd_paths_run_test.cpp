@@ -76,7 +76,8 @@ TEST_F(SimdPathsRun, ShippedAndRandomModelsOnTheSample) {
     expectSameOnEveryPath(shipped, "sample.wav");
 
     const fs::path random = scratch("simd_random");
-    for (const char* name : {"media.norm", "sample.wav"}) fs::copy_file(models / name, random / name);
+    for (const char* name : {"media.norm", "sample.wav"})
+        fs::copy_file(models / name, random / name);
     const BLSTMTopology topology{39, 1, 8, 4, true, 8, 4, true};
     ASSERT_TRUE(writeModelFile((random / "media.am").string(), topology,
                                randomParameters(topology, 11, 0.3)));

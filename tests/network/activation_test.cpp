@@ -11,7 +11,9 @@ namespace tarvik {
 namespace {
 
 // Entry i as the tables define it.
-double sigmoidAt(int i) { return 1.0 / (std::exp(-(0.001 * static_cast<double>(i) - 709.0)) + 1.0); }
+double sigmoidAt(int i) {
+    return 1.0 / (std::exp(-(0.001 * static_cast<double>(i) - 709.0)) + 1.0);
+}
 double squashAt(int i) {
     return 4.0 / (std::exp(-(0.001 * static_cast<double>(i) - 709.0)) + 1.0) - 2.0;
 }
@@ -21,8 +23,8 @@ TEST(ActivationTables, EntriesAreTheLogisticAndSquashingFunctionsOnTheGrid) {
     ASSERT_TRUE(activationTablesReady());
     // Both ends, the middle, and the edges of chunks, the last (shorter) chunk included.
     const int last_chunk = (ACT_TABLE_CHUNKS - 1) * ACT_TABLE_CHUNK;
-    for (int i : {0, 1, ACT_TABLE_CHUNK - 1, ACT_TABLE_CHUNK, ACT_TABLE_CHUNK + 1, 123457,
-                  709000, 709001, last_chunk - 1, last_chunk, 1417999, 1418000}) {
+    for (int i : {0, 1, ACT_TABLE_CHUNK - 1, ACT_TABLE_CHUNK, ACT_TABLE_CHUNK + 1, 123457, 709000,
+                  709001, last_chunk - 1, last_chunk, 1417999, 1418000}) {
         EXPECT_EQ(sigmoidEntry(i), sigmoidAt(i)) << i;
         EXPECT_EQ(squashEntry(i), squashAt(i)) << i;
     }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "network/activation.h"
 #include "network/blstm.h"
 #include "network/simd_sums.h"
 #include "tests/network/model_files.h"
@@ -53,8 +55,8 @@ TEST_F(SimdPaths, EachUnitIsItsOwnSumInInputOrder) {
                 for (int u = 0; u < units; ++u) {
                     double sum = 0.0;
                     for (int i = 0; i < n; ++i) sum += rows[u][i] * x[i];
-                    ASSERT_EQ(out[u], sum) << p.name << ", unit " << u << " of " << units << ", "
-                                           << n << " inputs";
+                    ASSERT_EQ(out[u], sum)
+                        << p.name << ", unit " << u << " of " << units << ", " << n << " inputs";
                 }
             }
         }
@@ -98,6 +100,32 @@ TEST_F(SimdPaths, StreamedOutputsEqualTheReferenceOnEveryPath) {
             for (std::size_t k = 0; k < got.size(); ++k) {
                 ASSERT_EQ(got[k], expected[k]) << p.name << ", shape " << shape << ", frame " << k;
             }
+        }
+    }
+}
+
+TEST_F(SimdPaths, BatchedLookupsEqualOneAtATime) {
+    // Clamping edges, halves between entries, infinities and values that are not numbers, in a
+    // count that leaves a tail after the last full register.
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> x = {709.0,    -709.0,    709.0004, -709.0004, 1000.0, -1000.0, inf,
+                             -inf,     nan,       0.0,      -0.0,      0.0005, -0.0005, 1.2345,
+                             708.9996, -708.9996, 1e300,    -1e300,    5e-324, 3.0};
+    const std::vector<double> spread = spreadValues(43, 5);
+    x.insert(x.end(), spread.begin(), spread.end());
+    for (const auto& p : kPaths) {
+        if (!setSimdPath(p.path)) continue;
+        std::vector<double> sigmoids(x.size()), squashes(x.size());
+        lookupSigmoids(x.data(), sigmoids.data(), static_cast<int>(x.size()));
+        lookupSquashes(x.data(), squashes.data(), static_cast<int>(x.size()));
+        for (std::size_t k = 0; k < x.size(); ++k) {
+            if (std::isnan(x[k])) {
+                EXPECT_TRUE(std::isnan(sigmoids[k]) && std::isnan(squashes[k])) << p.name;
+                continue;
+            }
+            EXPECT_EQ(sigmoids[k], lookupSigmoid(x[k])) << p.name << ", " << x[k];
+            EXPECT_EQ(squashes[k], lookupSquash(x[k])) << p.name << ", " << x[k];
         }
     }
 }
