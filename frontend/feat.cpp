@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/console.h"
+#include "app/simd_sums.h"
 #include "frontend/signal.h"
 
 namespace tarvik {
@@ -108,17 +109,33 @@ void Feat::buildTables() {
                               : (mel_centers[c] - b) / (mel_centers[c] - mel_centers[c - 1]);
     }
 
+    // Band bins with a channel: lo_chan does not decrease over them, so each channel's are a run.
+    chan_begin.assign(m_count + 2, 0);
+    int end = klo - 1;
+    while (end >= 0 && end <= khi - 1 && end < fft_size / 2 && lo_chan[end] >= 0) ++end;
+    int k = std::max(klo - 1, 0);
+    for (int channel = 0; channel <= m_count + 1; ++channel) {
+        while (k < end && lo_chan[k] < channel) ++k;
+        chan_begin[channel] = channel == m_count + 1 ? end : k;
+    }
+
     const double pi_over_m = PI / m_count;
-    dct_cos.resize(static_cast<std::size_t>(num_ceps) * m_count);
+    std::vector<std::vector<double>> rows(num_ceps, std::vector<double>(m_count));
     lifter.resize(num_ceps);
     for (int i = 1; i <= num_ceps; ++i) {
-        for (int j = 0; j < m_count; ++j) {
-            dct_cos[(i - 1) * m_count + j] = std::cos((j + 0.5) * (i * pi_over_m));
-        }
+        for (int j = 0; j < m_count; ++j) rows[i - 1][j] = std::cos((j + 0.5) * (i * pi_over_m));
         lifter[i - 1] = std::sin((i * PI) / cep_lifter) * (0.5 * cep_lifter) + 1.0;
     }
+    std::vector<const double*> row_pointers;
+    for (const auto& row : rows) row_pointers.push_back(row.data());
+    dct_cos = packRows(row_pointers, m_count);
+    cep_sums.assign(static_cast<std::size_t>(sumTiles(num_ceps)) * SUM_LANES, 0.0);
     sqrt_2_over_m = std::sqrt(2.0 / m_count);
     fft = FftTables(fft_size);
+    spectrum_re.assign(fft_size / 2, 0.0);
+    spectrum_im.assign(fft_size / 2, 0.0);
+    share_below.assign(fft_size / 2, 0.0);
+    share_rest.assign(fft_size / 2, 0.0);
 }
 
 double* Feat::process(const double* in, int samples_left) {
@@ -142,7 +159,7 @@ double* Feat::process(const double* in, int samples_left) {
         for (int i = 0; i < frame_len; ++i) sum = sum + fft_buf[i] * fft_buf[i];
         e = safeLog(sum);
     }
-    realFFT(fft_buf.data());
+    fft.realSpectrum(fft_buf.data(), spectrum_re.data(), spectrum_im.data());
     accumulateChannels();
     cepstra();
 
@@ -159,29 +176,24 @@ double* Feat::process(const double* in, int samples_left) {
 }
 
 // Magnitudes of the band's bins into the triangular channels, then their logs floored at 0.0.
+// Channel m sums, in bin order, the rest of each bin with lo_chan m, then the share of each bin
+// with lo_chan m + 1.
 void Feat::accumulateChannels() {
-    std::fill(fbank.begin(), fbank.end(), 0.0);
-    for (int k = klo - 1; k <= khi - 1; ++k) {
-        const int c = lo_chan[k];
-        if (c < 0) continue;
-        const double re = fft_buf[2 * k];
-        const double im = fft_buf[2 * k + 1];
-        const double a = std::sqrt(im * im + re * re);
-        const double wa = lo_weight[k] * a;
-        if (c > 0) fbank[c - 1] = fbank[c - 1] + wa;
-        if (c < num_filters) fbank[c] = (a - wa) + fbank[c];
+    const int* begin = chan_begin.data();
+    weightedMagnitudes(spectrum_re.data(), spectrum_im.data(), lo_weight.data(), begin[0],
+                       begin[num_filters + 1], share_below.data(), share_rest.data());
+    for (int m = 0; m < num_filters; ++m) {
+        double sum = 0.0;
+        for (int k = begin[m]; k < begin[m + 1]; ++k) sum = share_rest[k] + sum;
+        for (int k = begin[m + 1]; k < begin[m + 2]; ++k) sum = sum + share_below[k];
+        fbank[m] = std::log(std::max(sum, 1.0));
     }
-    for (double& value : fbank) value = std::log(std::max(value, 1.0));
 }
 
 // DCT of the log channel energies, then the lifter.
 void Feat::cepstra() {
-    for (int i = 0; i < num_ceps; ++i) {
-        const double* coefficients = &dct_cos[static_cast<std::size_t>(i) * num_filters];
-        double sum = 0.0;
-        for (int j = 0; j < num_filters; ++j) sum = sum + coefficients[j] * fbank[j];
-        output[i] = sum * sqrt_2_over_m;
-    }
+    packedSums(dct_cos.data(), sumTiles(num_ceps), fbank.data(), num_filters, cep_sums.data());
+    for (int i = 0; i < num_ceps; ++i) output[i] = cep_sums[i] * sqrt_2_over_m;
     for (int i = 0; i < num_ceps; ++i) output[i] = lifter[i] * output[i];
 }
 

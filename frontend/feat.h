@@ -93,10 +93,17 @@ class Feat : public FE {
     bool usable = false;
     int klo = 0;  // band: bins k with klo <= k + 1 <= khi
     int khi = 0;
-    std::vector<double> dct_cos;  // num_ceps x num_filters DCT coefficients
+    std::vector<double> dct_cos;  // num_ceps x num_filters DCT coefficients, packed by packRows
     std::vector<double> lifter;   // num_ceps lifter factors
     double sqrt_2_over_m = 0.0;   // sqrt(2.0 / num_filters)
     FftTables fft;
+    std::vector<double> spectrum_re;  // fft_size / 2: the spectrum of the current frame
+    std::vector<double> spectrum_im;
+    std::vector<double> share_below;  // fft_size / 2: per band bin, lo_weight x magnitude
+    std::vector<double> share_rest;   // and the magnitude less that share
+    std::vector<int> chan_begin;      // num_filters + 2: bins with lo_chan c are chan_begin[c] ...
+                                      // chan_begin[c + 1] - 1
+    std::vector<double> cep_sums;     // the DCT sums, a whole number of tiles
 };
 
 }  // namespace tarvik

@@ -9,17 +9,18 @@ namespace {
 constexpr double PI = 3.141592653589793;
 constexpr double TWO_PI = 6.283185307179586;
 
-// Appends `count` pairs (wr, wi) of the recurrence w' = w * wp + w, with wpr = -2 sin^2(theta / 2)
-// and wpi = sin(theta), starting at (1.0, 0.0), or with `from_wp` at (1.0 + wpr, wpi).
-void appendRecurrence(double theta, int count, bool from_wp, std::vector<double>& out) {
+// Appends `count` twiddles (wr, wi) of the recurrence w' = w * wp + w, with wpr = -2 sin^2(theta /
+// 2) and wpi = sin(theta), starting at (1.0, 0.0), or with `from_wp` at (1.0 + wpr, wpi).
+void appendRecurrence(double theta, int count, bool from_wp, std::vector<double>& re,
+                      std::vector<double>& im) {
     const double t = std::sin(0.5 * theta);
     const double wpr = -2.0 * t * t;
     const double wpi = std::sin(theta);
     double wr = from_wp ? 1.0 + wpr : 1.0;
     double wi = from_wp ? wpi : 0.0;
     for (int i = 0; i < count; ++i) {
-        out.push_back(wr);
-        out.push_back(wi);
+        re.push_back(wr);
+        im.push_back(wi);
         const double old_wr = wr;
         wr = (wr * wpr - wi * wpi) + wr;
         wi = (wi * wpr + old_wr * wpi) + wi;
@@ -34,7 +35,7 @@ FftTables::FftTables(int size) : size(sizeUsable(size) ? size : 0) {
     const int n = this->size / 2;
     int q = 0;
     for (int p = 0; p < n; ++p) {
-        if (q > p) swaps.emplace_back(p, q);
+        reversed.push_back(q);
         int bit = n >> 1;
         while (bit > 0 && (q & bit) != 0) {
             q ^= bit;
@@ -44,71 +45,42 @@ FftTables::FftTables(int size) : size(sizeUsable(size) ? size : 0) {
     }
     for (int s = 1; s < n; s *= 2) {
         const double theta = TWO_PI / (2 * s);
-        appendRecurrence(theta, s, false, forward);
-        appendRecurrence(-theta, s, false, inverse);
+        appendRecurrence(theta, s, false, forward_re, forward_im);
+        appendRecurrence(-theta, s, false, inverse_re, inverse_im);
     }
-    if (n > 0) appendRecurrence(PI / n, this->size / 4 - 1, true, split);
-}
-
-// z_p and z_q change places for every q, the bit reversal of p, above p.
-void FftTables::permute(double* data) const {
-    for (const auto& [p, q] : swaps) {
-        std::swap(data[2 * p], data[2 * q]);
-        std::swap(data[2 * p + 1], data[2 * q + 1]);
+    if (n > 0) {
+        split_re.push_back(0.0);
+        split_im.push_back(0.0);
+        appendRecurrence(PI / n, this->size / 4 - 1, true, split_re, split_im);
     }
 }
 
-void FftTables::passes(double* data, const std::vector<double>& twiddles) const {
-    const int n = size / 2;
-    const double* w = twiddles.data();
-    for (int s = 1; s < n; s *= 2) {
-        for (int m = 0; m < s; ++m, w += 2) {
-            const double wr = w[0];
-            const double wi = w[1];
-            for (int b = m; b < n; b += 2 * s) {
-                double* zb = data + 2 * b;
-                double* zs = data + 2 * (b + s);
-                const double xr = zs[0];
-                const double xi = zs[1];
-                const double tr = wr * xr - wi * xi;
-                const double ti = wr * xi + wi * xr;
-                zs[0] = zb[0] - tr;
-                zs[1] = zb[1] - ti;
-                zb[0] = zb[0] + tr;
-                zb[1] = zb[1] + ti;
-            }
-        }
-    }
+// The plan's pointers lead into this object's own tables.
+FftPlan FftTables::planOf(const std::vector<double>& re, const std::vector<double>& im) const {
+    return {size / 2, reversed.data(), re.data(), im.data(), split_re.data(), split_im.data()};
+}
+
+void FftTables::realSpectrum(const double* data, double* re, double* im) const {
+    if (size == 0) return;
+    fftToArrays(planOf(forward_re, forward_im), data, re, im, true);
 }
 
 void FftTables::realTransform(double* data) const {
     if (size == 0) return;
-    permute(data);
-    passes(data, forward);
     const int n = size / 2;
-    const double* w = split.data();
-    for (int k = 1; k < size / 4; ++k, w += 2) {
-        const double wr = w[0];
-        const double wi = w[1];
-        double* a = data + 2 * k;
-        double* b = data + 2 * (n - k);
-        const double h1r = 0.5 * (a[0] + b[0]);
-        const double h1i = 0.5 * (a[1] - b[1]);
-        const double h2r = 0.5 * (a[1] + b[1]);
-        const double h2i = -0.5 * (a[0] - b[0]);
-        a[0] = h1r + wr * h2r - wi * h2i;
-        a[1] = h1i + wr * h2i + wi * h2r;
-        b[0] = h1r - wr * h2r + wi * h2i;
-        b[1] = -h1i + wr * h2i + wi * h2r;
-    }
-    data[0] = data[0] + data[1];
-    data[1] = 0.0;
+    std::vector<double> re(n), im(n);
+    realSpectrum(data, re.data(), im.data());
+    for (int k = 0; k < n; ++k) data[2 * k] = re[k], data[2 * k + 1] = im[k];
 }
 
 void FftTables::complexTransform(double* data, bool inverse_transform) const {
     if (size == 0) return;
-    permute(data);
-    passes(data, inverse_transform ? inverse : forward);
+    const int n = size / 2;
+    std::vector<double> re(n), im(n);
+    const FftPlan plan =
+        inverse_transform ? planOf(inverse_re, inverse_im) : planOf(forward_re, forward_im);
+    fftToArrays(plan, data, re.data(), im.data(), false);
+    for (int k = 0; k < n; ++k) data[2 * k] = re[k], data[2 * k + 1] = im[k];
     if (!inverse_transform) return;
     const double scale = size / 2;
     for (int i = 0; i < size; ++i) data[i] = data[i] / scale;

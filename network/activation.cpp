@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "network/simd_sums.h"
+#include "app/simd_sums.h"
 
 namespace tarvik {
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 
 #include "app/console.h"
+#include "app/simd_sums.h"
 #include "network/activation.h"
 #include "network/model_layout.h"
-#include "network/simd_sums.h"
 
 namespace tarvik {
 

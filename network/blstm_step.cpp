@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstddef>
 
+#include "app/simd_sums.h"
 #include "network/activation.h"
 #include "network/blstm.h"
-#include "network/simd_sums.h"
 
 namespace tarvik {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/simd_sums.h"
 #include "network/blstm.h"
-#include "network/simd_sums.h"
 #include "tests/network/model_files.h"
 
 namespace {

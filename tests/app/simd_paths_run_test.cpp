@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/driver.h"
-#include "network/simd_sums.h"
+#include "app/simd_sums.h"
 #include "tests/network/model_files.h"
 
 namespace tarvik {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/simd_sums.h"
 #include "network/activation.h"
 #include "network/blstm.h"
-#include "network/simd_sums.h"
 #include "tests/network/model_files.h"
 #include "tests/network/reference_net.h"
 

@@ -1,4 +1,4 @@
-#include "network/simd_sums.h"
+#include "app/simd_sums.h"
 
 #include <algorithm>
 

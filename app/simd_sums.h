@@ -1,8 +1,8 @@
 // Weighted sums of many units side by side, and activation-table indices of many values: the rows
 // of a weight group are packed so that the weights of SUM_LANES units for one input lie next to
 // each other, and each lane accumulates its own unit's sum from 0.0 in input order, exactly as one
-// unit alone. The instruction set is chosen once at run time from the processor; every choice gives
-// the same bits.
+// unit alone. The instruction set is chosen once at run time from the processor, for these sums and
+// for the front end's transforms; every choice gives the same bits.
 #pragma once
 
 #include <cstddef>

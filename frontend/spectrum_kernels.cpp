@@ -1,0 +1,248 @@
+#include "frontend/spectrum_kernels.h"
+
+#include <immintrin.h>
+
+#include <cmath>
+
+#include "app/simd_sums.h"
+
+namespace tarvik {
+
+namespace {
+
+typedef double Vec2 __attribute__((vector_size(16)));
+typedef double Vec4 __attribute__((vector_size(32)));
+typedef double Vec8 __attribute__((vector_size(64)));
+
+// One value (double) or one register of them; the same template serves both.
+template <typename V>
+constexpr int LANES = sizeof(V) / sizeof(double);
+
+// Through references only: a register-wide value is never passed or returned by value outside
+// the functions built for its instruction set.
+template <typename V>
+inline __attribute__((always_inline)) void load(V& v, const double* p) {
+    __builtin_memcpy(&v, p, sizeof v);
+}
+
+template <typename V>
+inline __attribute__((always_inline)) void store(double* p, const V& v) {
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+template <typename V>
+inline __attribute__((always_inline)) void reverseLanes(V& v) {
+    if constexpr (LANES<V> != 1) {
+        for (int l = 0; l < LANES<V> / 2; ++l) {
+            const double t = v[l];
+            v[l] = v[LANES<V> - 1 - l];
+            v[LANES<V> - 1 - l] = t;
+        }
+    }
+}
+
+// Square roots of every lane, with the instruction of each register width (correctly rounded, as
+// the scalar one).
+inline void squareRoot(double& v) { v = std::sqrt(v); }
+inline void squareRoot(Vec2& v) { v = _mm_sqrt_pd(v); }
+__attribute__((target("avx2"))) inline void squareRoot(Vec4& v) { v = _mm256_sqrt_pd(v); }
+__attribute__((target("avx512f"))) inline void squareRoot(Vec8& v) {
+    v = _mm512_maskz_sqrt_pd(0xFF, v);
+}
+
+// The permutation and the first pass (s = 1) together: z_rev(b) and z_rev(b+1) meet at b, b + 1.
+inline __attribute__((always_inline)) void firstPass(const FftPlan& plan, const double* data,
+                                                     double* re, double* im) {
+    const double wr = plan.pass_re[0];
+    const double wi = plan.pass_im[0];
+    for (int b = 0; b + 1 < plan.n; b += 2) {
+        const double* a = data + 2 * plan.reversed[b];
+        const double* x = data + 2 * plan.reversed[b + 1];
+        const double xr = x[0];
+        const double xi = x[1];
+        const double tr = wr * xr - wi * xi;
+        const double ti = wr * xi + wi * xr;
+        re[b + 1] = a[0] - tr;
+        im[b + 1] = a[1] - ti;
+        re[b] = a[0] + tr;
+        im[b] = a[1] + ti;
+    }
+}
+
+// The butterflies of pass s (a multiple of the lanes), LANES<V> values of m at a time.
+template <typename V>
+inline __attribute__((always_inline)) void pass(double* re, double* im, int n, int s,
+                                                const double* w_re, const double* w_im) {
+    for (int base = 0; base < n; base += 2 * s) {
+        for (int m = 0; m < s; m += LANES<V>) {
+            double* rb = re + base + m;
+            double* ib = im + base + m;
+            V wr, wi, xr, xi, zr, zi;
+            load(wr, w_re + m);
+            load(wi, w_im + m);
+            load(xr, rb + s);
+            load(xi, ib + s);
+            load(zr, rb);
+            load(zi, ib);
+            const V tr = wr * xr - wi * xi;
+            const V ti = wr * xi + wi * xr;
+            store(rb + s, zr - tr);
+            store(ib + s, zi - ti);
+            store(rb, zr + tr);
+            store(ib, zi + ti);
+        }
+    }
+}
+
+// The split pass for k = k ... end - 1 in groups of LANES<V>; returns the first k not done.
+template <typename V>
+inline __attribute__((always_inline)) int splitPass(const FftPlan& plan, double* re, double* im,
+                                                    int k, int end) {
+    constexpr int L = LANES<V>;
+    const double half = 0.5;
+    const double minus_half = -0.5;
+    for (; k + L <= end; k += L) {
+        const int j = plan.n - k - (L - 1);  // the partners n - k - L + 1 ... n - k
+        V wr, wi, ar, ai, br, bi;
+        load(wr, plan.split_re + k);
+        load(wi, plan.split_im + k);
+        load(ar, re + k);
+        load(ai, im + k);
+        load(br, re + j);
+        load(bi, im + j);
+        reverseLanes(br);
+        reverseLanes(bi);
+        const V h1r = half * (ar + br);
+        const V h1i = half * (ai - bi);
+        const V h2r = half * (ai + bi);
+        const V h2i = minus_half * (ar - br);
+        store(re + k, h1r + wr * h2r - wi * h2i);
+        store(im + k, h1i + wr * h2i + wi * h2r);
+        V zr = h1r - wr * h2r + wi * h2i;
+        V zi = -h1i + wr * h2i + wi * h2r;
+        reverseLanes(zr);
+        reverseLanes(zi);
+        store(re + j, zr);
+        store(im + j, zi);
+    }
+    return k;
+}
+
+template <typename V>
+inline __attribute__((always_inline)) int magnitudes(const double* re, const double* im,
+                                                     const double* weight, int k, int end,
+                                                     double* below, double* rest) {
+    for (; k + LANES<V> <= end; k += LANES<V>) {
+        V r, i, w;
+        load(r, re + k);
+        load(i, im + k);
+        load(w, weight + k);
+        V a = i * i + r * r;
+        squareRoot(a);
+        const V wa = w * a;
+        store(below + k, wa);
+        store(rest + k, a - wa);
+    }
+    return k;
+}
+
+// WIDEST lanes (2, 4 or 8) where the data allow, narrower registers and single values elsewhere.
+template <int WIDEST>
+inline __attribute__((always_inline)) void fftWith(const FftPlan& plan, const double* data,
+                                                   double* re, double* im, bool split) {
+    const int n = plan.n;
+    if (n < 2) {
+        for (int p = 0; p < n; ++p) re[p] = data[2 * p], im[p] = data[2 * p + 1];
+    } else {
+        firstPass(plan, data, re, im);
+    }
+    for (int s = 2; s < n; s *= 2) {
+        const double* w_re = plan.pass_re + (s - 1);
+        const double* w_im = plan.pass_im + (s - 1);
+        if (WIDEST >= 8 && s >= 8) {
+            pass<Vec8>(re, im, n, s, w_re, w_im);
+        } else if (WIDEST >= 4 && s >= 4) {
+            pass<Vec4>(re, im, n, s, w_re, w_im);
+        } else {
+            pass<Vec2>(re, im, n, s, w_re, w_im);
+        }
+    }
+    if (!split || n == 0) return;
+    const int end = n / 2;  // k = 1 ... N / 4 - 1; z_(N/4) keeps its value
+    int k = 1;
+    if constexpr (WIDEST >= 8) k = splitPass<Vec8>(plan, re, im, k, end);
+    if constexpr (WIDEST >= 4) k = splitPass<Vec4>(plan, re, im, k, end);
+    k = splitPass<Vec2>(plan, re, im, k, end);
+    splitPass<double>(plan, re, im, k, end);
+    re[0] = re[0] + im[0];
+    im[0] = 0.0;
+}
+
+template <int WIDEST>
+inline __attribute__((always_inline)) void magnitudesWith(const double* re, const double* im,
+                                                          const double* weight, int begin, int end,
+                                                          double* below, double* rest) {
+    int k = begin;
+    if constexpr (WIDEST >= 8) k = magnitudes<Vec8>(re, im, weight, k, end, below, rest);
+    if constexpr (WIDEST >= 4) k = magnitudes<Vec4>(re, im, weight, k, end, below, rest);
+    k = magnitudes<Vec2>(re, im, weight, k, end, below, rest);
+    magnitudes<double>(re, im, weight, k, end, below, rest);
+}
+
+void fftSse2(const FftPlan& plan, const double* data, double* re, double* im, bool split) {
+    fftWith<2>(plan, data, re, im, split);
+}
+
+__attribute__((target("avx2"))) void fftAvx2(const FftPlan& plan, const double* data, double* re,
+                                             double* im, bool split) {
+    fftWith<4>(plan, data, re, im, split);
+}
+
+__attribute__((target("avx512f"))) void fftAvx512(const FftPlan& plan, const double* data,
+                                                  double* re, double* im, bool split) {
+    fftWith<8>(plan, data, re, im, split);
+}
+
+void magnitudesSse2(const double* re, const double* im, const double* weight, int begin, int end,
+                    double* below, double* rest) {
+    magnitudesWith<2>(re, im, weight, begin, end, below, rest);
+}
+
+__attribute__((target("avx2"))) void magnitudesAvx2(const double* re, const double* im,
+                                                    const double* weight, int begin, int end,
+                                                    double* below, double* rest) {
+    magnitudesWith<4>(re, im, weight, begin, end, below, rest);
+}
+
+__attribute__((target("avx512f"))) void magnitudesAvx512(const double* re, const double* im,
+                                                         const double* weight, int begin, int end,
+                                                         double* below, double* rest) {
+    magnitudesWith<8>(re, im, weight, begin, end, below, rest);
+}
+
+}  // namespace
+
+void fftToArrays(const FftPlan& plan, const double* data, double* re, double* im, bool split) {
+    switch (simdPath()) {
+        case SimdPath::avx512:
+            return fftAvx512(plan, data, re, im, split);
+        case SimdPath::avx2:
+            return fftAvx2(plan, data, re, im, split);
+        default:
+            return fftSse2(plan, data, re, im, split);
+    }
+}
+
+void weightedMagnitudes(const double* re, const double* im, const double* weight, int begin,
+                        int end, double* below, double* rest) {
+    switch (simdPath()) {
+        case SimdPath::avx512:
+            return magnitudesAvx512(re, im, weight, begin, end, below, rest);
+        case SimdPath::avx2:
+            return magnitudesAvx2(re, im, weight, begin, end, below, rest);
+        default:
+            return magnitudesSse2(re, im, weight, begin, end, below, rest);
+    }
+}
+
+}  // namespace tarvik
