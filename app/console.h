@@ -1,6 +1,7 @@
 // Console output: every message of the system is one line on standard output.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace tarvik {
@@ -11,5 +12,9 @@ void logLine(int channel, const std::string& text);
 
 // Prints `text` and a newline to standard output, then flushes.
 void printLine(const std::string& text);
+
+// Sends every later line to `stream` instead of standard output: the tools that write their data
+// to standard output keep their console on standard error.
+void setConsoleStream(std::FILE* stream);
 
 }  // namespace tarvik

@@ -17,8 +17,8 @@ namespace fs = std::filesystem;
 using app_test::ProcessRun;
 using app_test::readFile;
 
-const std::string kGolden = std::string(TARVIK_TEST_DATA) + "/golden/";
-const std::string kUsage = "./tarvik [input.wav] [output.TextGrid]\n";
+const std::string GOLDEN = std::string(TARVIK_TEST_DATA) + "/golden/";
+const std::string USAGE = "./tarvik [input.wav] [output.TextGrid]\n";
 
 // Runs `binary` (tarvik by default) with `args`, already quoted for the shell, in `dir`.
 ProcessRun runTarvik(const fs::path& dir, const std::string& args,
@@ -43,26 +43,26 @@ TEST(Driver, WrongArgumentCountPrintsUsageOnly) {
     const fs::path dir = workDir();
     for (const std::string args : {"", "in.wav", "in.wav out.TextGrid extra"}) {
         const ProcessRun run = runTarvik(dir, args);
-        EXPECT_EQ(run.output, kUsage) << args;
+        EXPECT_EQ(run.output, USAGE) << args;
         EXPECT_EQ(run.status, 2) << args;
     }
 }
 
 TEST(Driver, GoldenRunPrintsEightLinesAndWritesTheTextGrid) {
     const fs::path dir = workDir();
-    fs::copy_file(kGolden + "speech.wav", dir / "speech.wav");
+    fs::copy_file(GOLDEN + "speech.wav", dir / "speech.wav");
     const ProcessRun run = runTarvik(dir, "speech.wav speech.TextGrid");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, readFile(kGolden + "console.txt"));
-    EXPECT_EQ(readFile(dir / "speech.TextGrid"), readFile(kGolden + "speech.TextGrid"));
+    EXPECT_EQ(run.output, readFile(GOLDEN + "console.txt"));
+    EXPECT_EQ(readFile(dir / "speech.TextGrid"), readFile(GOLDEN + "speech.TextGrid"));
 }
 
 TEST(Driver, FramesToolWritesTheDecisionOfEveryFrame) {
     const fs::path dir = workDir();
-    fs::copy_file(kGolden + "speech.wav", dir / "speech.wav");
+    fs::copy_file(GOLDEN + "speech.wav", dir / "speech.wav");
     const ProcessRun run = runTarvik(dir, "speech.wav frames.tsv", TARVIK_FRAMES_TOOL);
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(kGolden + "frames.tsv"));
+    EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(GOLDEN + "frames.tsv"));
 }
 
 // Reads whitespace-separated numbers.
@@ -75,15 +75,15 @@ std::vector<double> readNumbers(const fs::path& path) {
 
 TEST(Driver, FramesToolWritesTheNetworkInput) {
     const fs::path dir = workDir();
-    fs::copy_file(kGolden + "speech.wav", dir / "speech.wav");
+    fs::copy_file(GOLDEN + "speech.wav", dir / "speech.wav");
     const ProcessRun run =
         runTarvik(dir, "--network-input inputs.f64 speech.wav frames.tsv", TARVIK_FRAMES_TOOL);
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(kGolden + "frames.tsv"));
+    EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(GOLDEN + "frames.tsv"));
 
     const std::string bytes = readFile(dir / "inputs.f64");
-    const std::vector<double> features = readNumbers(kGolden + "features.tsv");  // index + 39
-    const std::vector<double> norm = readNumbers(kGolden + "media.norm");        // 39, means, sds
+    const std::vector<double> features = readNumbers(GOLDEN + "features.tsv");  // index + 39
+    const std::vector<double> norm = readNumbers(GOLDEN + "media.norm");        // 39, means, sds
     ASSERT_EQ(bytes.size(), features.size() / 40 * 39 * sizeof(double));
     std::vector<double> inputs(bytes.size() / sizeof(double));
     std::memcpy(inputs.data(), bytes.data(), bytes.size());
@@ -134,7 +134,7 @@ void riffCutShort(const fs::path& dir) {
 
 // The golden speech four times over: a TextGrid of a few kilobytes.
 void longSpeech(const fs::path& dir) {
-    const std::string wav = readFile(kGolden + "speech.wav");
+    const std::string wav = readFile(GOLDEN + "speech.wav");
     std::string bytes = wav.substr(0, 44);
     for (int i = 0; i < 4; ++i) bytes += wav.substr(44);
     testing::writeBytes((dir / "in.wav").string(), {bytes.begin(), bytes.end()});

@@ -6,8 +6,6 @@
 #include <vector>
 
 #include "frontend/chain.h"
-#include "frontend/delta.h"
-#include "frontend/feat.h"
 #include "frontend/signal.h"
 #include "tests/frontend/wav_fixture.h"
 
@@ -17,15 +15,13 @@ namespace {
 constexpr int SECOND = 16000;
 
 std::vector<std::vector<double>> chainFrames(const std::string& path) {
-    Feat feat(1);
-    Delta delta1(&feat, 13, 0, 13, 1);
-    Delta delta2(&delta1, 26, 13, 13, 1);
+    FeatureChain chain;
     Signal signal;
     EXPECT_EQ(signal.loadFile(path, "", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     std::vector<std::vector<double>> frames;
-    driveChain(signal, delta2, [&](double* frame) { frames.emplace_back(frame, frame + 39); });
-    EXPECT_EQ(delta2.getDim(), 39);
+    driveChain(signal, chain.last, [&](double* frame) { frames.emplace_back(frame, frame + 39); });
+    EXPECT_EQ(chain.last.getDim(), 39);
     return frames;
 }
 

@@ -12,7 +12,7 @@ namespace tarvik {
 namespace {
 
 // 39 inputs, 2 outputs, two blocks of two cells in each layer, peepholes in both.
-const BLSTMTopology kWorked{39, 2, 2, 2, true, 2, 2, true};
+const BLSTMTopology WORKED{39, 2, 2, 2, true, 2, 2, true};
 
 std::string readBytes(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -69,8 +69,8 @@ TEST(BLSTMModel, CountsOfTheWorkedTopology) {
 }
 
 TEST(BLSTMModel, FileLayoutOfTheWorkedTopology) {
-    const BLSTMParameters p = numberedParameters(kWorked);
-    ASSERT_TRUE(writeModelFile("worked.am", kWorked, p));
+    const BLSTMParameters p = numberedParameters(WORKED);
+    ASSERT_TRUE(writeModelFile("worked.am", WORKED, p));
     const std::string bytes = readBytes("worked.am");
     ASSERT_EQ(bytes.size(), 26u + 8u * 914u);
     EXPECT_EQ(doubleAt(bytes, 26), 1.0);              // first forward weight
@@ -80,7 +80,7 @@ TEST(BLSTMModel, FileLayoutOfTheWorkedTopology) {
 
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("worked.am"));
-    EXPECT_TRUE(net->getTopology() == kWorked);
+    EXPECT_TRUE(net->getTopology() == WORKED);
     const BLSTMParameters& got = net->getParameters();
     EXPECT_EQ(got.fwd_weights.front(), 1.0);
     EXPECT_EQ(got.fwd_peep_weights.front(), 431.0);
@@ -105,7 +105,7 @@ TEST(BLSTMModel, LayerWithoutPeepholesHasNoPeepholeValuesInTheFile) {
 }
 
 TEST(BLSTMModel, PeepholeFlagByteOfTwoCountsAsTrue) {
-    ASSERT_TRUE(writeModelFile("flag.am", kWorked, numberedParameters(kWorked)));
+    ASSERT_TRUE(writeModelFile("flag.am", WORKED, numberedParameters(WORKED)));
     std::string bytes = readBytes("flag.am");
     bytes[16] = 2;
     bytes[25] = 2;
@@ -118,7 +118,7 @@ TEST(BLSTMModel, PeepholeFlagByteOfTwoCountsAsTrue) {
 }
 
 TEST(BLSTMModel, BytesAfterTheLastArrayAreIgnored) {
-    ASSERT_TRUE(writeModelFile("tail.am", kWorked, numberedParameters(kWorked)));
+    ASSERT_TRUE(writeModelFile("tail.am", WORKED, numberedParameters(WORKED)));
     writeBytes("tail.am", readBytes("tail.am") + "trailing bytes");
     auto net = bufferedNet();
     EXPECT_TRUE(net->load("tail.am"));
@@ -126,7 +126,7 @@ TEST(BLSTMModel, BytesAfterTheLastArrayAreIgnored) {
 
 TEST(BLSTMModel, SecondLoadReplacesTheFirstModel) {
     const BLSTMTopology small{3, 1, 1, 2, false, 2, 1, true};
-    ASSERT_TRUE(writeModelFile("first.am", kWorked, randomParameters(kWorked, 7)));
+    ASSERT_TRUE(writeModelFile("first.am", WORKED, randomParameters(WORKED, 7)));
     ASSERT_TRUE(writeModelFile("second.am", small, randomParameters(small, 8)));
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("first.am"));
@@ -139,16 +139,16 @@ TEST(BLSTMModel, SecondLoadReplacesTheFirstModel) {
 }
 
 TEST(BLSTMModel, TextFormHoldsTheSameModel) {
-    const BLSTMParameters p = randomParameters(kWorked, 3);
-    ASSERT_TRUE(writeModelText("worked.txt", kWorked, p));
+    const BLSTMParameters p = randomParameters(WORKED, 3);
+    ASSERT_TRUE(writeModelText("worked.txt", WORKED, p));
     auto net = bufferedNet();
     ASSERT_TRUE(net->loadText("worked.txt"));
-    EXPECT_TRUE(net->getTopology() == kWorked);
+    EXPECT_TRUE(net->getTopology() == WORKED);
     EXPECT_TRUE(net->getParameters() == p);
 }
 
 TEST(BLSTMModel, MissingFilesAreReportedWithTheReadersLines) {
-    ASSERT_TRUE(writeModelFile("kept.am", kWorked, randomParameters(kWorked, 5)));
+    ASSERT_TRUE(writeModelFile("kept.am", WORKED, randomParameters(WORKED, 5)));
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("kept.am"));
     const struct {
@@ -160,7 +160,7 @@ TEST(BLSTMModel, MissingFilesAreReportedWithTheReadersLines) {
         EXPECT_FALSE(c.text ? net->loadText("no/such/model") : net->load("no/such/model"));
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
         EXPECT_TRUE(net->isLoaded());
-        EXPECT_TRUE(net->getParameters() == randomParameters(kWorked, 5));
+        EXPECT_TRUE(net->getParameters() == randomParameters(WORKED, 5));
     }
 }
 
@@ -172,9 +172,9 @@ std::string patchedInt32(const BLSTMTopology& t, size_t offset, std::int32_t val
 }
 
 TEST(BLSTMModel, BrokenFilesAreRefusedAndTheLoadedModelStays) {
-    const BLSTMParameters p = randomParameters(kWorked, 11);
-    ASSERT_TRUE(writeModelFile("good.am", kWorked, p));
-    ASSERT_TRUE(writeModelText("good.txt", kWorked, p));
+    const BLSTMParameters p = randomParameters(WORKED, 11);
+    ASSERT_TRUE(writeModelFile("good.am", WORKED, p));
+    ASSERT_TRUE(writeModelText("good.txt", WORKED, p));
     const std::string good = readBytes("good.am");
     const std::string tail = good.substr(26);
     const std::string text = readBytes("good.txt");
@@ -190,13 +190,13 @@ TEST(BLSTMModel, BrokenFilesAreRefusedAndTheLoadedModelStays) {
         {false, "header_only.am", good.substr(0, 26), "26 bytes, the header needs 7338"},
         {false, "one_byte_short.am", good.substr(0, good.size() - 1),
          "7337 bytes, the header needs 7338"},
-        {false, "negative_inputs.am", patchedInt32(kWorked, 0, -39) + tail, "inputs_num is -39"},
-        {false, "no_output.am", patchedInt32(kWorked, 4, 0) + tail,
+        {false, "negative_inputs.am", patchedInt32(WORKED, 0, -39) + tail, "inputs_num is -39"},
+        {false, "no_output.am", patchedInt32(WORKED, 4, 0) + tail,
          "outputs_num is 0, must be positive"},
-        {false, "no_fwd_block.am", patchedInt32(kWorked, 8, 0) + tail, "fwd_blocks_num is 0"},
-        {false, "absurd_blocks.am", patchedInt32(kWorked, 17, 1000000000) + tail,
+        {false, "no_fwd_block.am", patchedInt32(WORKED, 8, 0) + tail, "fwd_blocks_num is 0"},
+        {false, "absurd_blocks.am", patchedInt32(WORKED, 17, 1000000000) + tail,
          "bwd_blocks_num is 1000000000, above the limit"},
-        {false, "negative_cells.am", patchedInt32(kWorked, 21, -2) + tail,
+        {false, "negative_cells.am", patchedInt32(WORKED, 21, -2) + tail,
          "bwd_cells_per_block is -2"},
         {false, "too_many_cells.am",
          modelHeaderBytes(BLSTMTopology{39, 2, 65536, 65536, true, 2, 2, true}) + tail,
@@ -222,13 +222,13 @@ TEST(BLSTMModel, BrokenFilesAreRefusedAndTheLoadedModelStays) {
             << out;
         EXPECT_NE(out.find(c.reason), std::string::npos) << out;
         EXPECT_EQ(out.find('\n'), out.size() - 1) << out;  // one line
-        EXPECT_TRUE(net->getTopology() == kWorked);
+        EXPECT_TRUE(net->getTopology() == WORKED);
         EXPECT_TRUE(net->getParameters() == p);
     }
 }
 
 TEST(BLSTMModel, LoadBeforeSetBufferingIsRefused) {
-    ASSERT_TRUE(writeModelFile("unbuffered.am", kWorked, randomParameters(kWorked, 1)));
+    ASSERT_TRUE(writeModelFile("unbuffered.am", WORKED, randomParameters(WORKED, 1)));
     BLSTM net(0);
     testing::internal::CaptureStdout();
     EXPECT_FALSE(net.load("unbuffered.am"));
