@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "tests/app/process_samples.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
 
 namespace fs = std::filesystem;
 using app_test::ProcessRun;
-using app_test::readFile;
+using test_support::readFile;
 
 const std::string GOLDEN = std::string(TARVIK_TEST_DATA) + "/golden/";
 const std::string USAGE = "./tarvik [input.wav] [output.TextGrid]\n";
@@ -27,13 +27,7 @@ ProcessRun runTarvik(const fs::path& dir, const std::string& args,
 }
 
 // A fresh working directory named after the test, holding the golden model pair.
-fs::path workDir() {
-    const fs::path dir =
-        fs::current_path() /
-        ("driver_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    app_test::prepareWorkDir(dir);
-    return dir;
-}
+fs::path workDir() { return app_test::testWorkDir("driver_"); }
 
 std::string startLines(const std::string& in, const std::string& out) {
     return in + " -> " + out + "\nInitializing...\n";
@@ -114,13 +108,13 @@ void makeOutputDir(const fs::path& dir) { fs::create_directory(dir / "out.TextGr
 void modelOf13Inputs(const fs::path& dir) {
     std::string bytes = readFile(dir / "media.am");
     bytes.replace(0, 4, std::string("\x0d\0\0\0", 4));
-    testing::writeBytes((dir / "media.am").string(), {bytes.begin(), bytes.end()});
+    test_support::writeBytes((dir / "media.am").string(), {bytes.begin(), bytes.end()});
 }
 
-void writeWavOf(const fs::path& path, const testing::WavFormat& format) {
-    auto bytes = testing::wavHeader(format, 4 * 4410);
+void writeWavOf(const fs::path& path, const test_support::WavFormat& format) {
+    auto bytes = test_support::wavHeader(format, 4 * 4410);
     bytes.resize(bytes.size() + 4 * 4410, 0);
-    testing::writeBytes(path.string(), bytes);
+    test_support::writeBytes(path.string(), bytes);
 }
 void stereo44k(const fs::path& dir) { writeWavOf(dir / "in.wav", {1, 2, 44100, 16}); }
 void eightBit(const fs::path& dir) { writeWavOf(dir / "in.wav", {1, 1, 16000, 8}); }
@@ -129,7 +123,7 @@ void eightBit(const fs::path& dir) { writeWavOf(dir / "in.wav", {1, 1, 16000, 8}
 void riffCutShort(const fs::path& dir) {
     std::vector<unsigned char> bytes(43, 0);
     std::copy_n("RIFF", 4, bytes.begin());
-    testing::writeBytes((dir / "in.wav").string(), bytes);
+    test_support::writeBytes((dir / "in.wav").string(), bytes);
 }
 
 // The golden speech four times over: a TextGrid of a few kilobytes.
@@ -137,7 +131,7 @@ void longSpeech(const fs::path& dir) {
     const std::string wav = readFile(GOLDEN + "speech.wav");
     std::string bytes = wav.substr(0, 44);
     for (int i = 0; i < 4; ++i) bytes += wav.substr(44);
-    testing::writeBytes((dir / "in.wav").string(), {bytes.begin(), bytes.end()});
+    test_support::writeBytes((dir / "in.wav").string(), {bytes.begin(), bytes.end()});
 }
 
 TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
@@ -192,7 +186,7 @@ TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
     };
     for (const Case& c : cases) {
         const fs::path dir = workDir();
-        testing::writeWav((dir / "in.wav").string(), std::vector<int16_t>(16000, 100));
+        test_support::writeWav((dir / "in.wav").string(), std::vector<int16_t>(16000, 100));
         if (c.prepare != nullptr) c.prepare(dir);
         const ProcessRun run =
             app_test::runProcess(dir, TARVIK_BINARY, c.input + " " + c.output, c.before);
@@ -212,7 +206,7 @@ TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
 TEST(Driver, ShortAndOddRecordingsAreWritten) {
     const fs::path dir = workDir();
     for (const auto& sample : app_test::recordingSamples()) {
-        testing::writeBytes((dir / "in.wav").string(), sample.bytes);
+        test_support::writeBytes((dir / "in.wav").string(), sample.bytes);
         fs::remove(dir / "out.TextGrid");
         const ProcessRun run = runTarvik(dir, "in.wav out.TextGrid");
         EXPECT_EQ(run.status, 0) << sample.name << "\n" << run.output;

@@ -4,10 +4,9 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/files.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik::app_test {
 
@@ -36,19 +35,18 @@ void prepareWorkDir(const fs::path& dir) {
     fs::copy_file(golden + "media.am", dir / "media.am");
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+fs::path testWorkDir(const std::string& prefix) {
+    const fs::path dir = fs::current_path() / (prefix + test_support::testName());
+    prepareWorkDir(dir);
+    return dir;
 }
 
 namespace {
 
 // A canonical 16 kHz mono 16-bit file of `count` samples of one value.
 std::vector<unsigned char> steady(int count) {
-    auto bytes = testing::wavHeader({}, static_cast<std::uint32_t>(2 * count));
-    const auto data = testing::sampleBytes(std::vector<int16_t>(count, 250));
+    auto bytes = test_support::wavHeader({}, static_cast<std::uint32_t>(2 * count));
+    const auto data = test_support::sampleBytes(std::vector<int16_t>(count, 250));
     bytes.insert(bytes.end(), data.begin(), data.end());
     return bytes;
 }

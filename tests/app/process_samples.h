@@ -21,7 +21,8 @@ ProcessRun runProcess(const std::filesystem::path& dir, const std::string& binar
 // Empties `dir`, creating it when needed, and copies the golden model pair into it.
 void prepareWorkDir(const std::filesystem::path& dir);
 
-std::string readFile(const std::filesystem::path& path);
+// A fresh working directory `prefix` + the running test's name, holding the golden model pair.
+std::filesystem::path testWorkDir(const std::string& prefix);
 
 // A recording tarvik must read, and the TextGrid it must then write.
 struct RecordingSample {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/app/process_samples.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     for (const RecordingSample& sample : recordingSamples()) {
         const fs::path dir = root / std::to_string(++number);
         prepareWorkDir(dir);
-        tarvik::testing::writeBytes((dir / "in.wav").string(), sample.bytes);
+        tarvik::test_support::writeBytes((dir / "in.wav").string(), sample.bytes);
         const ProcessRun run = runProcess(dir, TARVIK_BINARY, "in.wav out.TextGrid");
         if (run.status != 0) {
             std::fprintf(stderr, "%s: exit status %d\n%s", sample.name, run.status,

@@ -12,6 +12,8 @@
 namespace tarvik {
 namespace {
 
+using test_support::writeFile;
+
 TEST(FeatureNormalizer, StartsWithZeroMeansAndUnitDeviations) {
     FeatureNormalizer normalizer(3, 4);
     EXPECT_EQ(inUse(normalizer.means, 3), std::vector<double>(3, 0.0));

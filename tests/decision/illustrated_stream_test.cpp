@@ -10,7 +10,7 @@
 #include "decision/speech_decider.h"
 #include "tests/decision/choice_network.h"
 #include "tests/decision/popped_frames.h"
-#include "tests/decision/scratch_file.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
@@ -38,7 +38,7 @@ const std::vector<double> POSTERIORS = {0.1, 0.55, 0.2, 0.1, 0.7, 0.9, 0.8, 0.3,
 class IllustratedStream : public testing::Test {
   protected:
     void SetUp() override {
-        const std::string model = scratchFile(".am");
+        const std::string model = test_support::scratchFile(".am");
         ASSERT_TRUE(network.write(model));
         decider.setMargins(2, 4);
         ASSERT_TRUE(decider.loadModel(model));

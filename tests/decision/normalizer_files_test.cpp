@@ -16,6 +16,10 @@
 namespace tarvik {
 namespace {
 
+using test_support::readFile;
+using test_support::scratchFile;
+using test_support::writeFile;
+
 const std::string too_long =
     "WARNING: length > FN_NORMALIZE_INTERVAL * feature_num * sizeof(double)\n";
 const std::string too_short =

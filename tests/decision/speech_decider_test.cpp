@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "tests/decision/popped_frames.h"
-#include "tests/decision/scratch_file.h"
 #include "tests/network/model_files.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
@@ -42,7 +42,7 @@ class Decider : public testing::Test {
     // means 0 and deviations 1, reset and ready for frames.
     void start(int margin, int min_norm_dur, double gain = EXACT_GAIN, int features = 1) {
         features_num = features;
-        const std::string model = scratchFile(".am");
+        const std::string model = test_support::scratchFile(".am");
         ASSERT_TRUE(writeModelFile(model, followerTopology(features),
                                    followerParameters(features, 0, gain)));
         decider = std::make_unique<SpeechDecider>(0, features);

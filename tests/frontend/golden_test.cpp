@@ -4,13 +4,12 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "frontend/chain.h"
 #include "frontend/signal.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
@@ -69,13 +68,6 @@ int runTool(const std::string& arguments) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string readText(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 TEST(GoldenTest, FeatureToolWritesTheSameFrames) {
     const auto expected = readFeatures(GOLDEN + "features.tsv");
     ASSERT_EQ(runTool(GOLDEN + "speech.wav features_file.tsv"), 0);
@@ -106,13 +98,13 @@ TEST(GoldenTest, FeatureToolFailures) {
     EXPECT_EQ(runTool("--raw a 2> usage.txt"), 2);
     EXPECT_EQ(runTool("--raw missing.wav out.f64 2> error.txt"), 1);
     EXPECT_EQ(runTool("missing.wav out.tsv 2> error.txt"), 1);
-    EXPECT_EQ(readText("error.txt"), "ERROR: cannot load: missing.wav\n");
-    testing::writeBytes("stereo.wav", testing::wavHeader({1, 2, 44100, 16}, 0));
+    EXPECT_EQ(test_support::readFile("error.txt"), "ERROR: cannot load: missing.wav\n");
+    test_support::writeBytes("stereo.wav", test_support::wavHeader({1, 2, 44100, 16}, 0));
     EXPECT_EQ(runTool("stereo.wav out.tsv 2> error.txt"), 1);
-    EXPECT_EQ(readText("error.txt"),
+    EXPECT_EQ(test_support::readFile("error.txt"),
               "ERROR: stereo.wav: not 16 kHz mono 16-bit PCM\nERROR: cannot load: stereo.wav\n");
     EXPECT_EQ(runTool(GOLDEN + "speech.wav no/such/dir/out.tsv 2> error.txt"), 1);
-    EXPECT_EQ(readText("error.txt"), "ERROR: cannot create: no/such/dir/out.tsv\n");
+    EXPECT_EQ(test_support::readFile("error.txt"), "ERROR: cannot create: no/such/dir/out.tsv\n");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include "frontend/chain.h"
 #include "frontend/signal.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
@@ -32,7 +32,7 @@ TEST(PipelineTest, ToneBetweenSilences) {
         samples[i] = static_cast<int16_t>(
             std::lround(8000.0 * std::sin(2.0 * std::numbers::pi * (i % 16) / 16)));
     }
-    testing::writeWav("tone.wav", samples);
+    test_support::writeWav("tone.wav", samples);
     const auto frames = chainFrames("tone.wav");
     ASSERT_EQ(frames.size(), 300u);
 
@@ -73,7 +73,7 @@ TEST(PipelineTest, RecordingsOfZeroOneAndTwoFrames) {
     for (const Case c :
          {Case{0, 0}, Case{159, 0}, Case{319, 0}, Case{320, 2}, Case{479, 2}, Case{480, 3}}) {
         std::vector<int16_t> samples(c.samples, 1000);
-        testing::writeWav("short.wav", samples);
+        test_support::writeWav("short.wav", samples);
         const auto frames = chainFrames("short.wav");
         EXPECT_EQ(frames.size(), c.frames) << c.samples;
     }

@@ -6,18 +6,18 @@
 
 #include "frontend/chain.h"
 #include "frontend/signal.h"
-#include "tests/frontend/text_grid_fixture.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/text_grid_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
 
-using testing::oneTierTextGrid;
-using testing::TextGridInterval;
-using testing::writeText;
-using testing::writeWav;
+using test_support::oneTierTextGrid;
+using test_support::testName;
+using test_support::TextGridInterval;
+using test_support::writeFile;
+using test_support::writeWav;
 
-std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
 
 // Writes a headered recording of `samples` zeros and a TextGrid of `intervals`; returns the
 // recording's path, the TextGrid's path is the same with ".TextGrid" appended.
@@ -25,7 +25,7 @@ std::string writeLabelled(const std::string& stem, int samples, const std::strin
                           const std::vector<TextGridInterval>& intervals) {
     const std::string wav = testName() + stem + ".wav";
     writeWav(wav, std::vector<int16_t>(samples, 0));
-    writeText(wav + ".TextGrid", oneTierTextGrid(xmax, intervals));
+    writeFile(wav + ".TextGrid", oneTierTextGrid(xmax, intervals));
     return wav;
 }
 

@@ -7,16 +7,16 @@
 #include <vector>
 
 #include "frontend/chain.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
 
-using testing::sampleBytes;
-using testing::WavFormat;
-using testing::wavHeader;
-using testing::writeBytes;
-using testing::writeWav;
+using test_support::sampleBytes;
+using test_support::WavFormat;
+using test_support::wavHeader;
+using test_support::writeBytes;
+using test_support::writeWav;
 
 std::vector<int16_t> ramp(int count) {
     std::vector<int16_t> samples(count);

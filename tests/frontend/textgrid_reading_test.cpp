@@ -7,16 +7,16 @@
 
 #include "frontend/chain.h"
 #include "frontend/signal.h"
-#include "tests/frontend/text_grid_fixture.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/text_grid_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
 
-using testing::intervalTierItem;
-using testing::oneTierTextGrid;
-using testing::writeText;
-using testing::writeWav;
+using test_support::intervalTierItem;
+using test_support::oneTierTextGrid;
+using test_support::writeFile;
+using test_support::writeWav;
 
 const std::string HEAD =
     "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0 \nxmax = 1 \n"
@@ -35,7 +35,7 @@ const std::string SECOND = interval(2, "0.5", "1", "            text = \"b\" ");
 // A recording of 100 frames and a TextGrid of `text`; the result of loading both.
 int loadWithTextGrid(Signal& signal, const std::string& name, const std::string& text) {
     writeWav(name + ".wav", std::vector<int16_t>(16000, 0));
-    writeText(name + ".TextGrid", text);
+    writeFile(name + ".TextGrid", text);
     const int result = signal.loadFile(name + ".wav", name + ".TextGrid", true);
     signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     return result;

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,6 +14,7 @@
 #include "output/label_table.h"
 #include "output/sequence_synchronizer.h"
 #include "tests/network/model_files.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -24,14 +23,8 @@ using namespace tarvik;
 
 const std::string golden = TARVIK_TEST_DATA "/golden/";
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using test_support::readFile;
+using test_support::writeFile;
 
 // The golden recording's header, or 44 zero bytes, then `count` of its samples from `first` on.
 std::string recordingPiece(bool riff_header, int first, int count) {

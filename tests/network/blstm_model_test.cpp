@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "network/blstm.h"
 #include "tests/network/model_files.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
@@ -14,14 +13,8 @@ namespace {
 // 39 inputs, 2 outputs, two blocks of two cells in each layer, peepholes in both.
 const BLSTMTopology WORKED{39, 2, 2, 2, true, 2, 2, true};
 
-std::string readBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using test_support::readFile;
+using test_support::writeFile;
 
 // Parameters whose value n + 1 marks the n-th value of the file.
 BLSTMParameters numberedParameters(const BLSTMTopology& t) {
@@ -71,7 +64,7 @@ TEST(BLSTMModel, CountsOfTheWorkedTopology) {
 TEST(BLSTMModel, FileLayoutOfTheWorkedTopology) {
     const BLSTMParameters p = numberedParameters(WORKED);
     ASSERT_TRUE(writeModelFile("worked.am", WORKED, p));
-    const std::string bytes = readBytes("worked.am");
+    const std::string bytes = readFile("worked.am");
     ASSERT_EQ(bytes.size(), 26u + 8u * 914u);
     EXPECT_EQ(doubleAt(bytes, 26), 1.0);              // first forward weight
     EXPECT_EQ(doubleAt(bytes, 26 + 8 * 430), 431.0);  // first forward peephole
@@ -96,7 +89,7 @@ TEST(BLSTMModel, FileLayoutOfTheWorkedTopology) {
 TEST(BLSTMModel, LayerWithoutPeepholesHasNoPeepholeValuesInTheFile) {
     const BLSTMTopology t{39, 2, 2, 2, false, 2, 2, true};
     ASSERT_TRUE(writeModelFile("no_fwd_peep.am", t, numberedParameters(t)));
-    EXPECT_EQ(readBytes("no_fwd_peep.am").size(), 26u + 8u * 902u);
+    EXPECT_EQ(readFile("no_fwd_peep.am").size(), 26u + 8u * 902u);
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("no_fwd_peep.am"));
     EXPECT_TRUE(net->getParameters().fwd_peep_weights.empty());
@@ -106,10 +99,10 @@ TEST(BLSTMModel, LayerWithoutPeepholesHasNoPeepholeValuesInTheFile) {
 
 TEST(BLSTMModel, PeepholeFlagByteOfTwoCountsAsTrue) {
     ASSERT_TRUE(writeModelFile("flag.am", WORKED, numberedParameters(WORKED)));
-    std::string bytes = readBytes("flag.am");
+    std::string bytes = readFile("flag.am");
     bytes[16] = 2;
     bytes[25] = 2;
-    writeBytes("flag.am", bytes);
+    writeFile("flag.am", bytes);
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("flag.am"));
     EXPECT_TRUE(net->getTopology().fwd_has_peepholes);
@@ -119,7 +112,7 @@ TEST(BLSTMModel, PeepholeFlagByteOfTwoCountsAsTrue) {
 
 TEST(BLSTMModel, BytesAfterTheLastArrayAreIgnored) {
     ASSERT_TRUE(writeModelFile("tail.am", WORKED, numberedParameters(WORKED)));
-    writeBytes("tail.am", readBytes("tail.am") + "trailing bytes");
+    writeFile("tail.am", readFile("tail.am") + "trailing bytes");
     auto net = bufferedNet();
     EXPECT_TRUE(net->load("tail.am"));
 }
@@ -175,9 +168,9 @@ TEST(BLSTMModel, BrokenFilesAreRefusedAndTheLoadedModelStays) {
     const BLSTMParameters p = randomParameters(WORKED, 11);
     ASSERT_TRUE(writeModelFile("good.am", WORKED, p));
     ASSERT_TRUE(writeModelText("good.txt", WORKED, p));
-    const std::string good = readBytes("good.am");
+    const std::string good = readFile("good.am");
     const std::string tail = good.substr(26);
-    const std::string text = readBytes("good.txt");
+    const std::string text = readFile("good.txt");
     const std::string values = text.substr(text.find('\n', text.find('\n') + 1));
     const struct {
         bool is_text;
@@ -214,7 +207,7 @@ TEST(BLSTMModel, BrokenFilesAreRefusedAndTheLoadedModelStays) {
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("good.am"));
     for (const auto& c : cases) {
-        writeBytes(c.name, c.bytes);
+        writeFile(c.name, c.bytes);
         testing::internal::CaptureStdout();
         EXPECT_FALSE(c.is_text ? net->loadText(c.name) : net->load(c.name)) << c.name;
         const std::string out = testing::internal::GetCapturedStdout();
@@ -243,7 +236,7 @@ TEST(BLSTMModel, GoldenModelTopologyAndCounts) {
     EXPECT_TRUE((net->getTopology() == BLSTMTopology{39, 1, 4, 2, true, 4, 2, true}));
     EXPECT_EQ(net->countWeights(), 1969);
     EXPECT_EQ(net->countUnits(), 57);
-    EXPECT_EQ(readBytes(TARVIK_TEST_DATA "/golden/media.am").size(), 26u + 8u * 1969u);
+    EXPECT_EQ(readFile(TARVIK_TEST_DATA "/golden/media.am").size(), 26u + 8u * 1969u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "network/blstm.h"
 #include "tests/network/model_files.h"
 #include "tests/network/reference_net.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
@@ -63,8 +64,7 @@ std::vector<std::vector<double>> runTiny(const Cell& fwd, const Cell& bwd,
     appendCell(bwd, p.bwd_weights, p.bwd_peep_weights, p.bwd_biases);
     p.out_weights = out_weights;
     p.out_biases = out_biases;
-    const std::string path =
-        std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".am";
+    const std::string path = test_support::scratchFile(".am");
     EXPECT_TRUE(writeModelFile(path, t, p));
     BLSTM net(0);
     net.setBuffering(20, 20);

@@ -8,6 +8,7 @@
 #include "network/blstm.h"
 #include "tests/network/model_files.h"
 #include "tests/network/reference_net.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
@@ -62,7 +63,7 @@ class Streaming : public testing::Test {
   protected:
     void SetUp() override {
         params = randomParameters(NET, 21);
-        path = std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".am";
+        path = test_support::scratchFile(".am");
         ASSERT_TRUE(writeModelFile(path, NET, params));
     }
     std::unique_ptr<BLSTM> loaded(int buffer_len, int warmup_len) {

@@ -16,12 +16,13 @@
 #include "output/sequence_synchronizer.h"
 #include "tests/output/session_samples.h"
 #include "tests/output/text_grid_samples.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
 
-using output_test::readFile;
-using output_test::writeFile;
+using test_support::readFile;
+using test_support::writeFile;
 
 std::string captured(const std::function<void()>& action) {
     ::testing::internal::CaptureStdout();
@@ -51,10 +52,7 @@ class SessionTest : public ::testing::Test {
     // Tests run in parallel in one directory: each works in a folder of its own name.
     void SetUp() override {
         output_test::initMapsOnce();
-        dir = std::string("session_") +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
+        dir = test_support::scratchDir("session_").string() + "/";
         output_test::useSessionSettings(dir);
         rebuild(output_test::SAMPLE_FEATURES, 37);
     }
