@@ -1,4 +1,4 @@
-// The command-line road: start-up, the frame loop and the save, as `main` runs them.
+// What tarvik runs between its arguments and its exit: start-up, the frame loop and the save.
 #pragma once
 
 #include <array>
@@ -15,7 +15,7 @@
 
 namespace tarvik {
 
-// Exit statuses of tarvik and of the tools that run its road; 0 is success.
+// Exit statuses of tarvik and of the tools that run its pipeline; 0 is success.
 inline constexpr int STATUS_FAILURE = 1;  // a model file, the recording or an output failed
 inline constexpr int STATUS_USAGE = 2;    // wrong arguments
 

@@ -33,8 +33,9 @@ void writeTier(std::ostream& out, int item, const std::string& name,
                const std::vector<LabelCode>& labels, double x_end) {
     const std::size_t frames = labels.size();
     std::size_t intervals = 1;
-    for (std::size_t j = 1; j < frames; ++j)
+    for (std::size_t j = 1; j < frames; ++j) {
         if (labels[j] != labels[j - 1]) ++intervals;
+    }
     out << "item [" << item << "]:\n"
         << "class = \"IntervalTier\"\n"
         << "name = \"" << name << "\"\n"
@@ -72,8 +73,9 @@ SequenceSynchronizer::SequenceSynchronizer(int features_num, int posteriors_num)
       posteriors_num(posteriors_num),
       sample_buf(signal_frame_len > 0 ? signal_frame_len : 0) {
     for (std::ofstream* file :
-         {&features_file, &posteriors_file, &speech_post_file, &speech_post_smoothed_file})
+         {&features_file, &posteriors_file, &speech_post_file, &speech_post_smoothed_file}) {
         file->imbue(std::locale::classic());
+    }
 }
 
 // Empties both arrays and releases the sample buffer; the members' destructors
@@ -107,14 +109,16 @@ void SequenceSynchronizer::ensureHypotheses(int count) {
 void SequenceSynchronizer::padNBest(int count) {
     if (count <= 0) return;
     ensureHypotheses(nbest_num);
-    for (int h = 0; h < nbest_num; ++h)
+    for (int h = 0; h < nbest_num; ++h) {
         nbest_str_vec[h].insert(nbest_str_vec[h].end(), count, BLK_CODE);
+    }
 }
 
 void SequenceSynchronizer::addNBest(const std::vector<NBestString>& strings) {
     ensureHypotheses(static_cast<int>(strings.size()));
-    for (std::size_t h = 0; h < strings.size(); ++h)
+    for (std::size_t h = 0; h < strings.size(); ++h) {
         nbest_str_vec[h].insert(nbest_str_vec[h].end(), strings[h].begin(), strings[h].end());
+    }
 }
 
 bool SequenceSynchronizer::fillHypotheses(std::size_t path_len) {
@@ -134,8 +138,9 @@ std::vector<SequenceSynchronizer::Tier> SequenceSynchronizer::chooseTiers(bool f
     if (write_text_grid && !final) tiers.push_back({0, "post"});
     if (write_text_grid) tiers.push_back({1, "norm"});
     if (write_text_grid && !final) tiers.push_back({2, "margins"});
-    if (write_hypo_tiers && !final)
+    if (write_hypo_tiers && !final) {
         for (int h = 0; h < nbest_num; ++h) tiers.push_back({3 + h, "hypo " + intToString(h + 2)});
+    }
     return tiers;
 }
 

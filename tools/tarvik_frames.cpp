@@ -1,4 +1,4 @@
-// tarvik_frames: runs the command-line road over a recording and writes, per
+// tarvik_frames: runs tarvik's pipeline over a recording and writes, per
 // frame handed back, its index, speech_post (round-trip precision), is_speech
 // and kept, tab-separated, after a header line (the layout of the golden frames.tsv). Reads
 // media.am and media.norm from the working directory, as tarvik does. Usage: tarvik_frames
@@ -39,7 +39,7 @@ std::FILE* create(const std::string& path, const char* mode) {
     return file;
 }
 
-// Runs the road over the loaded `signal`, writing the frames to `out` and, when `inputs_out` is
+// Runs the pipeline over the loaded `signal`, writing the frames to `out` and, when `inputs_out` is
 // not null, the network's inputs to it.
 void writeFrames(tarvik::Signal& signal, std::FILE* out, std::FILE* inputs_out) {
     using namespace tarvik;

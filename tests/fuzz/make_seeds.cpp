@@ -85,8 +85,8 @@ void counterSeeds(const fs::path& dir) {
     fs::remove_all(work);
 }
 
-// TextGrids as the project writes them: "norm" alone, and "post", "norm" and "margins" over the
-// 230 frames of the reader's worked example (sil, spc, sil).
+// TextGrids as the project writes them: "norm" alone, and "post", "norm" and "margins" over
+// 230 frames of sil, spc, sil.
 void textGridSeeds(const fs::path& dir) {
     fs::copy_file(golden + "speech.TextGrid", dir / "golden.TextGrid",
                   fs::copy_options::overwrite_existing);

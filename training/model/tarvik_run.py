@@ -1,4 +1,4 @@
-"""Running build/tools/tarvik_frames (the command-line road) over recordings, in parallel."""
+"""Running build/tools/tarvik_frames (tarvik's own pipeline) over recordings, in parallel."""
 import os
 import shutil
 import subprocess
