@@ -158,9 +158,9 @@ static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
-const std::string too_long_warning =
+const std::string TOO_LONG_WARNING =
     "WARNING: length > FN_NORMALIZE_INTERVAL * feature_num * sizeof(double)";
-const std::string too_short_warning =
+const std::string TOO_SHORT_WARNING =
     "WARNING: length < FN_NORMALIZE_INTERVAL * feature_num * sizeof(double)";
 
 // The length of the open file in bytes, the read position left at its start;
@@ -231,9 +231,9 @@ bool FeatureNormalizer::loadDynamicNormalization(std::string path) {
     if (data_length < 0) return false;
     std::copy(values.begin(), values.end(), frame_ring.begin());
     const std::streamoff window_length = static_cast<std::streamoff>(ring_size) * 8;
-    if (data_length > window_length) logLine(log_channel, too_long_warning);
+    if (data_length > window_length) logLine(log_channel, TOO_LONG_WARNING);
     if (data_length < window_length) {
-        logLine(log_channel, too_short_warning);
+        logLine(log_channel, TOO_SHORT_WARNING);
         if (!values.empty()) repeatWindowAfter((static_cast<int>(values.size()) - 1) / feature_num);
     }
     takeWindowStatistics();

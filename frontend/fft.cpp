@@ -7,7 +7,6 @@ namespace tarvik {
 
 namespace {
 
-
 // Appends `count` pairs (wr, wi) of the recurrence w' = w * wp + w, with wpr = -2 sin^2(theta / 2)
 // and wpi = sin(theta), starting at (1.0, 0.0), or with `from_wp` at (1.0 + wpr, wpi).
 void appendRecurrence(double theta, int count, bool from_wp, std::vector<double>& out) {

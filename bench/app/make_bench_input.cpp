@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/wav_fixture.h"
 #include "tests/network/model_files.h"
+#include "tests/support/wav_fixture.h"
 
 namespace {
 

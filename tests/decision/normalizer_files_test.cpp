@@ -20,9 +20,9 @@ using test_support::readFile;
 using test_support::scratchFile;
 using test_support::writeFile;
 
-const std::string too_long =
+const std::string TOO_LONG =
     "WARNING: length > FN_NORMALIZE_INTERVAL * feature_num * sizeof(double)\n";
-const std::string too_short =
+const std::string TOO_SHORT =
     "WARNING: length < FN_NORMALIZE_INTERVAL * feature_num * sizeof(double)\n";
 
 // The bytes of a window file: `count` as a little-endian int32, then `values`.
@@ -120,18 +120,18 @@ TEST(WindowFile, ShortOrLongDataIsRepeatedOrCutWithAWarning) {
     const std::vector<double> before = {10, 20, 11, 21, 12, 22, 13, 23, 14, 24};
     const std::vector<Case> cases = {
         {"whole", {1, 2, 3, 4, 5, 6, 7, 8, 9, 0}, "", {1, 2, 3, 4, 5, 6, 7, 8, 9, 0}},
-        {"two_frames", {1, 2, 3, 4}, too_short, {1, 2, 3, 4, 1, 2, 3, 4, 1, 2}},
-        {"one_frame", {1, 2}, too_short, {1, 2, 1, 2, 1, 2, 1, 2, 1, 2}},
+        {"two_frames", {1, 2, 3, 4}, TOO_SHORT, {1, 2, 3, 4, 1, 2, 3, 4, 1, 2}},
+        {"one_frame", {1, 2}, TOO_SHORT, {1, 2, 1, 2, 1, 2, 1, 2, 1, 2}},
         // Ends inside slot 1: its second value stays 21, and slot 2 starts the repetition.
-        {"inside_a_frame", {1, 2, 3}, too_short, {1, 2, 3, 21, 1, 2, 3, 21, 1, 2}},
+        {"inside_a_frame", {1, 2, 3}, TOO_SHORT, {1, 2, 3, 21, 1, 2, 3, 21, 1, 2}},
         {"four_frames_and_a_half",
          {1, 2, 3, 4, 5, 6, 7, 8, 9},
-         too_short,
+         TOO_SHORT,
          {1, 2, 3, 4, 5, 6, 7, 8, 9, 24}},
-        {"only_the_count", {}, too_short, before},
+        {"only_the_count", {}, TOO_SHORT, before},
         {"longer",
          {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 99, 99, 99},
-         too_long,
+         TOO_LONG,
          {1, 2, 3, 4, 5, 6, 7, 8, 9, 0}},
     };
     for (const Case& c : cases) {

@@ -18,7 +18,6 @@ using test_support::TextGridInterval;
 using test_support::writeFile;
 using test_support::writeWav;
 
-
 // Writes a headered recording of `samples` zeros and a TextGrid of `intervals`; returns the
 // recording's path, the TextGrid's path is the same with ".TextGrid" appended.
 std::string writeLabelled(const std::string& stem, int samples, const std::string& xmax,
