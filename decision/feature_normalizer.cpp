@@ -98,6 +98,9 @@ void FeatureNormalizer::reset() {
     }
 }
 
+// Welford's online update for the c-th frame x of a window still filling: the mean becomes
+// ((c - 1) m + x) / c, the sum of squared deviations m2 grows by (x - new mean)(x - old mean) and
+// the deviation is sqrt(m2 / c); the values in use blend these with the static ones, weight c / w.
 void FeatureNormalizer::addWhileFilling(int i, double c) {
     const double m = dyn_means[i];
     const double x = newest_frame[i];
@@ -109,6 +112,10 @@ void FeatureNormalizer::addWhileFilling(int i, double c) {
     stddevs[i] = (dyn_stddevs[i] * c + static_stddevs[i] * (w - c)) / w;
 }
 
+// Welford's update of a full window of c frames, run backwards for the leaving frame y and then
+// forwards for the newest frame x: without y, m_r = m - (y - m) / (c - 1) and
+// m2_r = m2 - (y - m_r)(y - m); with x, m_a = m_r + (x - m_r) / c and
+// m2_a = m2_r + (x - m_a)(x - m_r); each m2 kept from going negative, the deviation sqrt(m2_a / c).
 void FeatureNormalizer::slideFull(int i, double c) {
     const double m = dyn_means[i];
     const double x = newest_frame[i];
