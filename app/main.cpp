@@ -1,9 +1,11 @@
 // tarvik: marks where a recording contains speech and writes a Praat TextGrid.
 // Exit status: 0 on success, 2 on a wrong number of arguments, 1 on any other failure.
+#include <csignal>
 #include <string>
 
 #include "app/console.h"
 #include "app/driver.h"
+#include "app/output_guard.h"
 #include "app/settings.h"
 #include "frontend/signal.h"
 #include "output/label_table.h"
@@ -24,7 +26,7 @@ int analyse(const std::string& input_path, const std::string& output_path) {
     if (loaded < 0) {
         // Say why, unless the file simply could not be opened.
         if (loaded != Signal::LOAD_CANNOT_OPEN) {
-            printLine("ERROR: " + input_path + ": " + Signal::loadResultText(loaded));
+            printLine("ERROR: " + input_path + ": " + signal.loadFailure());
         }
         printLine("ERROR: cannot load: " + input_path);
         return kExitFailure;
@@ -34,7 +36,10 @@ int analyse(const std::string& input_path, const std::string& output_path) {
     runFrameLoop(signal, chain.last);
 
     printLine("Saving TextGrid: " + output_path);
-    if (!synchronizer->buildTextGrid(output_path, true)) {
+    // Checked again: the file may have appeared while the recording was analysed.
+    const std::string refusal = outputRefusal(output_path, input_path, {norm_path, am_path});
+    if (!refusal.empty()) printLine(refusal);
+    if (!refusal.empty() || !synchronizer->buildTextGrid(output_path, true)) {
         printLine("ERROR: cannot save: " + output_path);
         return kExitFailure;
     }
@@ -47,6 +52,8 @@ int analyse(const std::string& input_path, const std::string& output_path) {
 
 int main(int argc, char** argv) {
     using namespace tarvik;
+    // A closed standard output must not end the run: lines that cannot be written are dropped.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc != 3) {
         printLine("./tarvik [input.wav] [output.TextGrid]");
         return kExitUsage;
@@ -57,6 +64,11 @@ int main(int argc, char** argv) {
     printLine(input_path + " -> " + output_path);
     printLine("Initializing...");
     initMaps();
+    const std::string refusal = outputRefusal(output_path, input_path, {norm_path, am_path});
+    if (!refusal.empty()) {
+        printLine(refusal);
+        return kExitFailure;
+    }
     int status = kExitFailure;
     if (startPipeline()) status = analyse(input_path, output_path);
     releasePipeline();
