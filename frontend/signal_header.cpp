@@ -84,8 +84,9 @@ std::string formatProblems(const std::vector<unsigned char>& fmt) {
     if (rate != static_cast<std::uint32_t>(Signal::SAMP_FREQ)) {
         problems.push_back(std::to_string(rate) + " Hz");
     }
+    // Only PCM says how wide its samples are.
     const unsigned bits = readU16(&fmt[14]);
-    if (bits != 16) problems.push_back(std::to_string(bits) + "-bit");
+    if (tag == FORMAT_PCM && bits != 16) problems.push_back(std::to_string(bits) + "-bit");
     std::string text;
     for (const std::string& problem : problems) text += (text.empty() ? "" : ", ") + problem;
     return text.empty() ? text : NOT_PCM + text;
