@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/bounded_read.h"
 #include "frontend/signal.h"
 #include "tests/frontend/text_grid_fixture.h"
 #include "tests/frontend/wav_fixture.h"
@@ -72,6 +73,12 @@ TEST(TextGridReadingTest, MalformedFilesAreRefusedAndTheRecordingStaysLoaded) {
                          interval(2, "nan", "1", "            text = \"b\" ")},
         {"time_beyond_int_ms", kHead + "        intervals: size = 2 \n" + kFirst +
                                    interval(2, "0.5", "2147484", "            text = \"b\" ")},
+        {"word_too_long", std::string(MAX_TOKEN_BYTES + 1, 'w') + "\n" + kHead +
+                              "        intervals: size = 2 \n" + kFirst + kSecond},
+        {"line_too_long", kHead + "        intervals: size = 2 \n" + kFirst +
+                              interval(2, "0.5", "1",
+                                       "            text = \"" +
+                                           std::string(MAX_TOKEN_BYTES, 'b') + "\" ")},
         {"next_tier_taken_as_interval",
          kHead + "        intervals: size = 2 \n" + kFirst +
              "    item [2]:\n        class = \"TextTier\" \n        name = \"p\" \n"
