@@ -75,10 +75,10 @@ TEST(TextGridReadingTest, MalformedFilesAreRefusedAndTheRecordingStaysLoaded) {
                                    interval(2, "0.5", "2147484", "            text = \"b\" ")},
         {"word_too_long", std::string(MAX_TOKEN_BYTES + 1, 'w') + "\n" + kHead +
                               "        intervals: size = 2 \n" + kFirst + kSecond},
-        {"line_too_long", kHead + "        intervals: size = 2 \n" + kFirst +
-                              interval(2, "0.5", "1",
-                                       "            text = \"" +
-                                           std::string(MAX_TOKEN_BYTES, 'b') + "\" ")},
+        {"line_too_long",
+         kHead + "        intervals: size = 2 \n" + kFirst +
+             interval(2, "0.5", "1",
+                      "            text = \"" + std::string(MAX_TOKEN_BYTES, 'b') + "\" ")},
         {"next_tier_taken_as_interval",
          kHead + "        intervals: size = 2 \n" + kFirst +
              "    item [2]:\n        class = \"TextTier\" \n        name = \"p\" \n"
