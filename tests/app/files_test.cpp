@@ -257,12 +257,13 @@ TEST(Files, ReplacedOutputKeepsItsPermissionsAndDevicesAreWrittenDirectly) {
     writeFile(dir / "in.wav", riff(chunk("fmt ", fmtBody()) + chunk("data", goldenSamples())));
     writeFile(dir / "out.TextGrid", "the previous TextGrid");
     fs::permissions(dir / "out.TextGrid", fs::perms(0640));
+    const std::string golden = readFile(kGolden + "speech.TextGrid");
     EXPECT_EQ(runProcess(dir, TARVIK_BINARY, "in.wav out.TextGrid").status, 0);
     EXPECT_EQ(fs::status(dir / "out.TextGrid").permissions(), fs::perms(0640));
+    EXPECT_EQ(readFile(dir / "out.TextGrid"), golden);
 
     EXPECT_EQ(runProcess(dir, TARVIK_BINARY, "in.wav /dev/null").status, 0);
     // Standard output is a pipe: the TextGrid comes between the last two lines.
-    const std::string golden = readFile(kGolden + "speech.TextGrid");
     const ProcessRun piped = runProcess(dir, TARVIK_BINARY, "in.wav /dev/stdout");
     EXPECT_EQ(piped.status, 0);
     EXPECT_NE(piped.output.find("Saving TextGrid: /dev/stdout\n" + golden + "Done!\n"),
