@@ -92,7 +92,7 @@ bool loadRecording(Signal& signal, const std::string& path) {
     if (loaded < 0) {
         // Say why, unless the file simply could not be opened.
         if (loaded != Signal::LOAD_CANNOT_OPEN) {
-            printLine("ERROR: " + path + ": " + Signal::loadResultText(loaded));
+            printLine("ERROR: " + path + ": " + signal.loadFailure());
         }
         printLine("ERROR: cannot load: " + path);
         return false;

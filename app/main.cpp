@@ -1,10 +1,12 @@
 // tarvik: marks where a recording contains speech and writes a Praat TextGrid.
 // Exit status: 0 on success, 2 (STATUS_USAGE) on a wrong number of arguments, 1 (STATUS_FAILURE)
 // on any other failure.
+#include <csignal>
 #include <string>
 
 #include "app/console.h"
 #include "app/driver.h"
+#include "app/output_guard.h"
 #include "app/settings.h"
 #include "frontend/chain.h"
 #include "frontend/signal.h"
@@ -24,7 +26,10 @@ int analyse(const std::string& input_path, const std::string& output_path) {
     runFrameLoop(signal, chain.last);
 
     printLine("Saving TextGrid: " + output_path);
-    if (!synchronizer->buildTextGrid(output_path, true)) {
+    // Checked again: the file may have appeared while the recording was analysed.
+    const std::string refusal = outputRefusal(output_path, input_path, {norm_path, am_path});
+    if (!refusal.empty()) printLine(refusal);
+    if (!refusal.empty() || !synchronizer->buildTextGrid(output_path, true)) {
         printLine("ERROR: cannot save: " + output_path);
         return STATUS_FAILURE;
     }
@@ -36,6 +41,8 @@ int analyse(const std::string& input_path, const std::string& output_path) {
 
 int main(int argc, char** argv) {
     using namespace tarvik;
+    // A closed standard output must not end the run: lines that cannot be written are dropped.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc != 3) {
         printLine("./tarvik [input.wav] [output.TextGrid]");
         return STATUS_USAGE;
@@ -46,6 +53,11 @@ int main(int argc, char** argv) {
     printLine(input_path + " -> " + output_path);
     printLine("Initializing...");
     initMaps();
+    const std::string refusal = outputRefusal(output_path, input_path, {norm_path, am_path});
+    if (!refusal.empty()) {
+        printLine(refusal);
+        return STATUS_FAILURE;
+    }
     int status = STATUS_FAILURE;
     if (startPipeline()) status = analyse(input_path, output_path);
     releasePipeline();

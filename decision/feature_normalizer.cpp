@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/bounded_read.h"
 #include "app/console.h"
 #include "app/settings.h"
 #include "app/strings.h"
@@ -33,12 +34,16 @@ FeatureNormalizer::FeatureNormalizer(int feature_num, int normalize_interval)
 
 namespace {
 
+// Far above any value a feature of the front end takes (logs of energies and their cepstra
+// stay below 1e4): a deviation that a feature this large cannot be divided by is refused.
+constexpr double MAX_FEATURE_MAGNITUDE = 1e10;
+
 // Reads the next white-space separated token as a whole number of type T: a
 // token such as "1.5x" or "39.0" (for an int) is refused, not read in part.
 template <typename T>
 bool readWholeToken(std::istream& in, T& value) {
     std::string token;
-    if (!(in >> token)) return false;
+    if (!readToken(in, token)) return false;
     std::istringstream number(token);
     return (number >> value) && number.peek() == std::char_traits<char>::eof();
 }
@@ -50,6 +55,31 @@ bool readNumbers(std::istream& in, int count, std::vector<double>& values) {
         if (!readWholeToken(in, value)) return false;
     }
     return true;
+}
+
+// Why the means and deviations `values` (feature_num of each) cannot normalise a feature: the
+// first mean that is not finite or deviation that is not finite and positive, or so small that a
+// feature of the front end divided by it is no longer finite; empty when they can.
+std::string normalizationProblem(const std::vector<double>& values, int feature_num) {
+    for (int i = 0; i < feature_num; ++i) {
+        const double mean = values[i];
+        if (!std::isfinite(mean)) {
+            return "mean of value " + intToString(i) + " is " + doubleToString(mean) +
+                   ", not finite";
+        }
+    }
+    for (int i = 0; i < feature_num; ++i) {
+        const double mean = values[i];
+        const double deviation = values[feature_num + i];
+        const std::string what =
+            "standard deviation of value " + intToString(i) + " is " + doubleToString(deviation);
+        if (!std::isfinite(deviation)) return what + ", not finite";
+        if (!(deviation > 0)) return what + ", not positive";
+        if (!std::isfinite((std::fabs(mean) + MAX_FEATURE_MAGNITUDE) / deviation)) {
+            return what + ", too small to divide a feature by";
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -68,6 +98,11 @@ bool FeatureNormalizer::loadStaticNormalization(std::string path) {
     std::vector<double> values;
     if (!readNumbers(in, 2 * feature_num, values)) {
         logLine(log_channel, "ERROR: incomplete or malformed static normalization: " + path);
+        return false;
+    }
+    const std::string problem = normalizationProblem(values, feature_num);
+    if (!problem.empty()) {
+        logLine(log_channel, "ERROR: " + problem + ": " + path);
         return false;
     }
     std::copy_n(values.begin(), feature_num, static_means.begin());
@@ -196,12 +231,13 @@ std::streamoff readWindowFile(const std::string& path, int feature_num, int ring
         return -1;
     }
     const std::streamoff data_length = length - 4;
-    if (data_length % 8 != 0) {
+    const std::streamoff window_length = static_cast<std::streamoff>(ring_size) * 8;
+    // Data beyond the window is ignored, whole doubles or not.
+    if (data_length < window_length && data_length % 8 != 0) {
         logLine(log_channel,
                 "ERROR: dynamic normalization is not a whole number of doubles: " + path);
         return -1;
     }
-    const std::streamoff window_length = static_cast<std::streamoff>(ring_size) * 8;
     values.resize(std::min(data_length, window_length) / 8);
     if (!in.read(reinterpret_cast<char*>(values.data()),
                  static_cast<std::streamsize>(values.size() * sizeof(double)))) {

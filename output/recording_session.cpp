@@ -1,5 +1,6 @@
 // The recording sessions of SequenceSynchronizer: the session counter, the five
 // per-frame dump channels and the closing of a session.
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cmath>
@@ -8,7 +9,9 @@
 #include <locale>
 #include <ostream>
 #include <span>
+#include <sstream>
 
+#include "app/bounded_read.h"
 #include "app/console.h"
 #include "app/settings.h"
 #include "app/strings.h"
@@ -47,19 +50,26 @@ void writeRow(std::ostream& out, const double* values, int count) {
     out << '\n';
 }
 
-// The number after the counter file's number. A file that does not begin with
-// a number counts as 0; so does, after a warning, a negative number or one
-// whose successor does not fit an int.
+// The number after the counter file's number, read as stream extraction reads an int from its
+// first token: a file that does not begin with a number counts as 0, one beyond the range of an
+// int as its nearest end. A number whose successor does not fit an int, or a token too long to
+// be read, counts as 0 after a warning.
 int nextSessionNumber(std::istream& in, const std::string& path) {
     in.imbue(std::locale::classic());
-    long long last = 0;  // stays 0 when no number is read, saturates beyond its range
-    in >> last;
-    if (last < 0 || last >= INT_MAX) {
+    std::string token;
+    const bool read = readToken(in, token);
+    long long last = 0;
+    if (read) {
+        std::istringstream number(token);
+        number.imbue(std::locale::classic());
+        number >> last;  // stays 0 when no number is read, saturates beyond its range
+    }
+    if ((!read && token.size() == MAX_TOKEN_BYTES) || last >= INT_MAX) {
         logLine(log_channel,
                 "WARNING: session counter out of range in " + path + ". Starting from 0");
         last = 0;
     }
-    return static_cast<int>(last) + 1;
+    return static_cast<int>(std::max<long long>(last, INT_MIN)) + 1;
 }
 
 struct GroupCheck {

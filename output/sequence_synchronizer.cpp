@@ -1,7 +1,6 @@
 #include "output/sequence_synchronizer.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <locale>
 #include <ostream>
@@ -9,6 +8,7 @@
 #include "app/console.h"
 #include "app/settings.h"
 #include "app/strings.h"
+#include "output/replacing_file.h"
 
 namespace tarvik {
 namespace {
@@ -57,13 +57,6 @@ void writeTier(std::ostream& out, int item, const std::string& name,
 
 void logSaveError(const std::string& path) {
     logLine(log_channel, "ERROR: cannot save TextGrid to: " + path);
-}
-
-// A regular file whose writing failed holds a TextGrid cut short: remove it, so that no
-// file is left that might pass for the result. Devices and the like are left alone.
-void removeCutShort(const std::string& path) {
-    std::error_code error;
-    if (std::filesystem::is_regular_file(path, error)) std::filesystem::remove(path, error);
 }
 
 }  // namespace
@@ -171,11 +164,12 @@ void SequenceSynchronizer::labelFrames(int tier_num, std::vector<LabelCode>& lab
 
 bool SequenceSynchronizer::buildTextGrid(std::string path, bool final) {
     if (!write_text_grid && !write_hypo_tiers) return true;
-    std::ofstream file(path);
-    if (!file.is_open()) {
+    ReplacingFile replacing(path);
+    if (!replacing.isOpen()) {
         logSaveError(path);
         return false;
     }
+    std::ofstream& file = replacing.stream();
     file.imbue(std::locale::classic());
     const std::size_t path_len = speech_det_vec.size();
     const std::vector<Tier> tiers = chooseTiers(final);
@@ -189,11 +183,7 @@ bool SequenceSynchronizer::buildTextGrid(std::string path, bool final) {
         labelFrames(tier.tier_num, labels);
         writeTier(file, tier.tier_num + 1, tier.name, labels, x_end);
     }
-    // A write that failed (a full disk) leaves the stream failed, as does a failed close.
-    const bool written = file.good();
-    file.close();
-    if (!written || file.fail()) {
-        removeCutShort(path);
+    if (!replacing.commit()) {
         logSaveError(path);
         return false;
     }

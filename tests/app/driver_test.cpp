@@ -1,6 +1,7 @@
 // The tarvik process end to end: console lines, exit status and TextGrid.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -129,7 +130,9 @@ void riffCutShort(const fs::path& dir) {
 // The golden speech four times over: a TextGrid of a few kilobytes.
 void longSpeech(const fs::path& dir) {
     const std::string wav = readFile(GOLDEN + "speech.wav");
-    std::string bytes = wav.substr(0, 44);
+    std::string bytes = wav.substr(0, 40);
+    const auto data_bytes = static_cast<std::uint32_t>(4 * (wav.size() - 44));
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(data_bytes >> (8 * i)));
     for (int i = 0; i < 4; ++i) bytes += wav.substr(44);
     test_support::writeBytes((dir / "in.wav").string(), {bytes.begin(), bytes.end()});
 }
@@ -170,9 +173,12 @@ TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
         {"directory as input", makeInputDir, "dir.wav", "out.TextGrid",
          loaded + "Loading audio file: dir.wav\nERROR: cannot load: dir.wav\n"},
         {"stereo 44.1 kHz", stereo44k, "in.wav", "out.TextGrid",
-         loading + "ERROR: in.wav: not 16 kHz mono 16-bit PCM\nERROR: cannot load: in.wav\n"},
+         loading +
+             "ERROR: in.wav: not 16 kHz mono 16-bit PCM: stereo, 44100 Hz\nERROR: cannot load: "
+             "in.wav\n"},
         {"8-bit", eightBit, "in.wav", "out.TextGrid",
-         loading + "ERROR: in.wav: not 16 kHz mono 16-bit PCM\nERROR: cannot load: in.wav\n"},
+         loading +
+             "ERROR: in.wav: not 16 kHz mono 16-bit PCM: 8-bit\nERROR: cannot load: in.wav\n"},
         {"RIFF header cut short", riffCutShort, "in.wav", "out.TextGrid",
          loading + "ERROR: in.wav: RIFF header cut short\nERROR: cannot load: in.wav\n"},
         {"missing output directory", nullptr, "in.wav", "nodir/out.TextGrid",

@@ -76,4 +76,29 @@ const std::vector<RecordingSample>& recordingSamples() {
     return samples;
 }
 
+int writeManifest(int argc, char** argv, std::size_t count,
+                  const std::function<ManifestRun(std::size_t i, const fs::path& dir)>& run) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <directory>\n", argv[0]);
+        return 2;
+    }
+    const fs::path root = fs::absolute(argv[1]);
+    std::FILE* manifest = std::fopen((root / "manifest.tsv").c_str(), "w");
+    if (manifest == nullptr) return 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const fs::path dir = root / std::to_string(i + 1);
+        prepareWorkDir(dir);
+        const ManifestRun done = run(i, dir);
+        if (done.result.status != 0) {
+            std::fprintf(stderr, "%s: exit status %d\n%s", done.name.c_str(), done.result.status,
+                         done.result.output.c_str());
+            std::fclose(manifest);
+            return 1;
+        }
+        std::fprintf(manifest, "%s\t1\t%s\t%d\n", (dir / done.text_grid).c_str(), done.xmax.c_str(),
+                     done.intervals);
+    }
+    return std::fclose(manifest) == 0 ? 0 : 1;
+}
+
 }  // namespace tarvik::app_test

@@ -58,7 +58,8 @@ TEST(Tools, AFailedLoadIsReportedAsTarvikReportsIt) {
     const Case cases[] = {
         {"missing.wav", "ERROR: cannot load: missing.wav\n"},
         {"stereo.wav",
-         "ERROR: stereo.wav: not 16 kHz mono 16-bit PCM\nERROR: cannot load: stereo.wav\n"},
+         "ERROR: stereo.wav: not 16 kHz mono 16-bit PCM: stereo, 44100 Hz\nERROR: cannot load: "
+         "stereo.wav\n"},
     };
     const fs::path dir = workDir();
     test_support::writeBytes(dir / "stereo.wav", test_support::wavHeader({1, 2, 44100, 16}, 0));

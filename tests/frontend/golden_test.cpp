@@ -101,8 +101,10 @@ TEST(GoldenTest, FeatureToolFailures) {
     EXPECT_EQ(test_support::readFile("error.txt"), "ERROR: cannot load: missing.wav\n");
     test_support::writeBytes("stereo.wav", test_support::wavHeader({1, 2, 44100, 16}, 0));
     EXPECT_EQ(runTool("stereo.wav out.tsv 2> error.txt"), 1);
-    EXPECT_EQ(test_support::readFile("error.txt"),
-              "ERROR: stereo.wav: not 16 kHz mono 16-bit PCM\nERROR: cannot load: stereo.wav\n");
+    EXPECT_EQ(
+        test_support::readFile("error.txt"),
+        "ERROR: stereo.wav: not 16 kHz mono 16-bit PCM: stereo, 44100 Hz\nERROR: cannot load: "
+        "stereo.wav\n");
     EXPECT_EQ(runTool(GOLDEN + "speech.wav no/such/dir/out.tsv 2> error.txt"), 1);
     EXPECT_EQ(test_support::readFile("error.txt"), "ERROR: cannot create: no/such/dir/out.tsv\n");
 }

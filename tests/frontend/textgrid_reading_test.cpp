@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/bounded_read.h"
 #include "frontend/chain.h"
 #include "frontend/signal.h"
 #include "tests/support/text_grid_fixture.h"
@@ -73,6 +74,12 @@ TEST(TextGridReadingTest, MalformedFilesAreRefusedAndTheRecordingStaysLoaded) {
                          interval(2, "nan", "1", "            text = \"b\" ")},
         {"time_beyond_int_ms", HEAD + "        intervals: size = 2 \n" + FIRST +
                                    interval(2, "0.5", "2147484", "            text = \"b\" ")},
+        {"word_too_long", std::string(MAX_TOKEN_BYTES + 1, 'w') + "\n" + HEAD +
+                              "        intervals: size = 2 \n" + FIRST + SECOND},
+        {"line_too_long",
+         HEAD + "        intervals: size = 2 \n" + FIRST +
+             interval(2, "0.5", "1",
+                      "            text = \"" + std::string(MAX_TOKEN_BYTES, 'b') + "\" ")},
         {"next_tier_taken_as_interval",
          HEAD + "        intervals: size = 2 \n" + FIRST +
              "    item [2]:\n        class = \"TextTier\" \n        name = \"p\" \n"
