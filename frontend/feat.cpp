@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "app/console.h"
 #include "app/simd_sums.h"
@@ -11,8 +12,6 @@ namespace tarvik {
 
 namespace {
 
-constexpr double PI = 3.141592653589793;
-constexpr double TWO_PI = 6.283185307179586;
 // Single-precision 0.54 and 0.46, widened.
 constexpr double WINDOW_A = 0.5400000214576721;
 constexpr double WINDOW_B = 0.46000000834465027;
@@ -79,7 +78,7 @@ void Feat::allocBuffers() {
         printLine("WARNING: FE.nyquist_freq*2!=Signal.SAMP_FREQ");
     }
     if (!usable) return;
-    const double step = TWO_PI / (frame_len - 1);
+    const double step = 2 * std::numbers::pi / (frame_len - 1);
     for (int i = 0; i < frame_len; ++i) window[i] = WINDOW_A - std::cos(i * step) * WINDOW_B;
     buildTables();
 }
@@ -119,12 +118,12 @@ void Feat::buildTables() {
         chan_begin[channel] = channel == m_count + 1 ? end : k;
     }
 
-    const double pi_over_m = PI / m_count;
+    const double pi_over_m = std::numbers::pi / m_count;
     std::vector<std::vector<double>> rows(num_ceps, std::vector<double>(m_count));
     lifter.resize(num_ceps);
     for (int i = 1; i <= num_ceps; ++i) {
         for (int j = 0; j < m_count; ++j) rows[i - 1][j] = std::cos((j + 0.5) * (i * pi_over_m));
-        lifter[i - 1] = std::sin((i * PI) / cep_lifter) * (0.5 * cep_lifter) + 1.0;
+        lifter[i - 1] = std::sin((i * std::numbers::pi) / cep_lifter) * (0.5 * cep_lifter) + 1.0;
     }
     std::vector<const double*> row_pointers;
     for (const auto& row : rows) row_pointers.push_back(row.data());
