@@ -34,6 +34,7 @@ FftTables::FftTables(int size) : size(sizeUsable(size) ? size : 0) {
     int q = 0;
     for (int p = 0; p < n; ++p) {
         reversed.push_back(q);
+        if (q > p) swaps.insert(swaps.end(), {p, q});
         int bit = n >> 1;
         while (bit > 0 && (q & bit) != 0) {
             q ^= bit;
@@ -55,7 +56,8 @@ FftTables::FftTables(int size) : size(sizeUsable(size) ? size : 0) {
 
 // The plan's pointers lead into this object's own tables.
 FftPlan FftTables::planOf(const std::vector<double>& re, const std::vector<double>& im) const {
-    return {size / 2, reversed.data(), re.data(), im.data(), split_re.data(), split_im.data()};
+    return {size / 2,  reversed.data(), swaps.data(),    static_cast<int>(swaps.size() / 2),
+            re.data(), im.data(),       split_re.data(), split_im.data()};
 }
 
 void FftTables::realSpectrum(const double* data, double* re, double* im) const {

@@ -29,6 +29,7 @@ class FftTables {
 
     int size = 0;
     std::vector<int> reversed;  // n = N / 2 entries: the bit reversal of each index
+    std::vector<int> swaps;     // the pairs p < reversed[p], flat
     std::vector<double> forward_re, forward_im;  // per pass s = 1, 2, 4, ...: s twiddles
     std::vector<double> inverse_re, inverse_im;  // the same with the angle negated
     std::vector<double> split_re, split_im;      // N / 4 entries: twiddle k at index k (k >= 1)

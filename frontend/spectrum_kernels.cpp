@@ -50,46 +50,86 @@ __attribute__((target("avx512f"))) inline void squareRoot(Vec8& v) {
     v = _mm512_maskz_sqrt_pd(0xFF, v);
 }
 
-// The permutation and the first pass (s = 1) together: z_rev(b) and z_rev(b+1) meet at b, b + 1.
-inline __attribute__((always_inline)) void firstPass(const FftPlan& plan, const double* data,
-                                                     double* re, double* im) {
-    const double wr = plan.pass_re[0];
-    const double wi = plan.pass_im[0];
-    for (int b = 0; b + 1 < plan.n; b += 2) {
-        const double* a = data + 2 * plan.reversed[b];
-        const double* x = data + 2 * plan.reversed[b + 1];
-        const double xr = x[0];
-        const double xi = x[1];
-        const double tr = wr * xr - wi * xi;
-        const double ti = wr * xi + wi * xr;
-        re[b + 1] = a[0] - tr;
-        im[b + 1] = a[1] - ti;
-        re[b] = a[0] + tr;
-        im[b] = a[1] + ti;
+// One butterfly pass over runs of `run` values: lower halves at `lo`, upper at `lo + distance`,
+// twiddle (wr, wi) the same for the whole run; LANES<V> values at a time (run a multiple of them).
+template <typename V>
+inline __attribute__((always_inline)) void butterflies(double* re, double* im, int lo, int distance,
+                                                       int run, const double* w_re,
+                                                       const double* w_im, bool broadcast) {
+    for (int m = 0; m < run; m += LANES<V>) {
+        double* rb = re + lo + m;
+        double* ib = im + lo + m;
+        V wr, wi, xr, xi, zr, zi;
+        if (broadcast) {
+            if constexpr (LANES<V> == 1) {
+                wr = w_re[0], wi = w_im[0];
+            } else {
+                wr = V{} + w_re[0];
+                wi = V{} + w_im[0];
+            }
+        } else {
+            load(wr, w_re + m);
+            load(wi, w_im + m);
+        }
+        load(xr, rb + distance);
+        load(xi, ib + distance);
+        load(zr, rb);
+        load(zi, ib);
+        const V tr = wr * xr - wi * xi;
+        const V ti = wr * xi + wi * xr;
+        store(rb + distance, zr - tr);
+        store(ib + distance, zi - ti);
+        store(rb, zr + tr);
+        store(ib, zi + ti);
     }
 }
 
-// The butterflies of pass s (a multiple of the lanes), LANES<V> values of m at a time.
-template <typename V>
-inline __attribute__((always_inline)) void pass(double* re, double* im, int n, int s,
-                                                const double* w_re, const double* w_im) {
-    for (int base = 0; base < n; base += 2 * s) {
-        for (int m = 0; m < s; m += LANES<V>) {
-            double* rb = re + base + m;
-            double* ib = im + base + m;
-            V wr, wi, xr, xi, zr, zi;
-            load(wr, w_re + m);
-            load(wi, w_im + m);
-            load(xr, rb + s);
-            load(xi, ib + s);
-            load(zr, rb);
-            load(zi, ib);
-            const V tr = wr * xr - wi * xi;
-            const V ti = wr * xi + wi * xr;
-            store(rb + s, zr - tr);
-            store(ib + s, zi - ti);
-            store(rb, zr + tr);
-            store(ib, zi + ti);
+// butterflies() with the widest register (at most WIDEST lanes) that divides the run.
+template <int WIDEST>
+inline __attribute__((always_inline)) void butterfliesWith(double* re, double* im, int lo,
+                                                           int distance, int run,
+                                                           const double* w_re, const double* w_im,
+                                                           bool broadcast) {
+    if (WIDEST >= 8 && run % 8 == 0) {
+        butterflies<Vec8>(re, im, lo, distance, run, w_re, w_im, broadcast);
+    } else if (WIDEST >= 4 && run % 4 == 0) {
+        butterflies<Vec4>(re, im, lo, distance, run, w_re, w_im, broadcast);
+    } else if (run % 2 == 0) {
+        butterflies<Vec2>(re, im, lo, distance, run, w_re, w_im, broadcast);
+    } else {
+        butterflies<double>(re, im, lo, distance, run, w_re, w_im, broadcast);
+    }
+}
+
+// The passes, each butterfly with its own operands and twiddle as after the bit reversal, but
+// the early passes (s * s <= n / 2) on the values in input order, where value i stands at the
+// place reversed[i]: there pass s pairs i with i + n / (2 s) in runs of n / (2 s) values that
+// share one twiddle. The later passes follow the bit reversal, in runs of s twiddles.
+template <int WIDEST>
+inline __attribute__((always_inline)) void allPasses(const FftPlan& plan, double* re, double* im) {
+    const int n = plan.n;
+    int bits = 0;
+    while ((1 << bits) < n) ++bits;
+    int s = 1;
+    for (int t = 0; s < n && 2 * s * s <= n; s *= 2, ++t) {
+        const int half = n / (2 * s);
+        for (int block = 0; block < s; ++block) {
+            const int m = t == 0 ? 0 : plan.reversed[block] >> (bits - t);
+            butterfliesWith<WIDEST>(re, im, 2 * half * block, half, half,
+                                    plan.pass_re + (s - 1 + m), plan.pass_im + (s - 1 + m), true);
+        }
+    }
+    for (int k = 0; k < plan.swap_count; ++k) {
+        const int p = plan.swaps[2 * k];
+        const int q = plan.swaps[2 * k + 1];
+        const double r = re[p], i = im[p];
+        re[p] = re[q], im[p] = im[q];
+        re[q] = r, im[q] = i;
+    }
+    for (; s < n; s *= 2) {
+        for (int base = 0; base < n; base += 2 * s) {
+            butterfliesWith<WIDEST>(re, im, base, s, s, plan.pass_re + (s - 1),
+                                    plan.pass_im + (s - 1), false);
         }
     }
 }
@@ -151,22 +191,8 @@ template <int WIDEST>
 inline __attribute__((always_inline)) void fftWith(const FftPlan& plan, const double* data,
                                                    double* re, double* im, bool split) {
     const int n = plan.n;
-    if (n < 2) {
-        for (int p = 0; p < n; ++p) re[p] = data[2 * p], im[p] = data[2 * p + 1];
-    } else {
-        firstPass(plan, data, re, im);
-    }
-    for (int s = 2; s < n; s *= 2) {
-        const double* w_re = plan.pass_re + (s - 1);
-        const double* w_im = plan.pass_im + (s - 1);
-        if (WIDEST >= 8 && s >= 8) {
-            pass<Vec8>(re, im, n, s, w_re, w_im);
-        } else if (WIDEST >= 4 && s >= 4) {
-            pass<Vec4>(re, im, n, s, w_re, w_im);
-        } else {
-            pass<Vec2>(re, im, n, s, w_re, w_im);
-        }
-    }
+    for (int p = 0; p < n; ++p) re[p] = data[2 * p], im[p] = data[2 * p + 1];
+    allPasses<WIDEST>(plan, re, im);
     if (!split || n == 0) return;
     const int end = n / 2;  // k = 1 ... N / 4 - 1; z_(N/4) keeps its value
     int k = 1;

@@ -9,14 +9,16 @@ namespace tarvik {
 // The constant tables of one FFT size N, n = N / 2 complex points.
 struct FftPlan {
     int n = 0;
-    const int* reversed = nullptr;    // n: reversed[p] = bit reversal of p over log2(n) bits
+    const int* reversed = nullptr;  // n: reversed[p] = bit reversal of p over log2(n) bits
+    const int* swaps = nullptr;     // swap_count pairs p < q = reversed[p], one after the other
+    int swap_count = 0;
     const double* pass_re = nullptr;  // n - 1: twiddles of pass s = 1, 2, 4, ... from index s - 1
     const double* pass_im = nullptr;
     const double* split_re = nullptr;  // N / 4: twiddles of the split pass at index k (k >= 1)
     const double* split_im = nullptr;
 };
 
-// re[p], im[p] = z_p of data (n interleaved complex values) in bit-reversed order, then the
+// re[p], im[p] = z_p of data (n interleaved complex values) in bit-reversed order and the
 // butterfly passes; with `split`, then the split pass of a real transform and X_0 = re[0] + im[0]
 // with im[0] = 0.0.
 void fftToArrays(const FftPlan& plan, const double* data, double* re, double* im, bool split);
