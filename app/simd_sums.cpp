@@ -136,26 +136,10 @@ __attribute__((target("avx512f"))) void indicesAvx512(const double* x, int n, do
 using SumsFunction = void (*)(const double*, int, const double*, int, double*);
 using IndicesFunction = void (*)(const double*, int, double, int*);
 
-SumsFunction sumsFor(SimdPath path) {
-    switch (path) {
-        case SimdPath::avx512:
-            return sumsAvx512;
-        case SimdPath::avx2:
-            return sumsAvx2;
-        default:
-            return sumsSse2;
-    }
-}
+SumsFunction sumsFor(SimdPath path) { return forPath(path, sumsSse2, sumsAvx2, sumsAvx512); }
 
 IndicesFunction indicesFor(SimdPath path) {
-    switch (path) {
-        case SimdPath::avx512:
-            return indicesAvx512;
-        case SimdPath::avx2:
-            return indicesAvx2;
-        default:
-            return indicesSse2;
-    }
+    return forPath(path, indicesSse2, indicesAvx2, indicesAvx512);
 }
 
 SimdPath widestPath() {

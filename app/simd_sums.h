@@ -20,6 +20,12 @@ SimdPath simdPath();
 bool setSimdPath(SimdPath path);
 bool simdPathSupported(SimdPath path);
 
+// The one of a function's three builds that `path` runs.
+template <typename F>
+F forPath(SimdPath path, F sse2, F avx2, F avx512) {
+    return path == SimdPath::avx512 ? avx512 : path == SimdPath::avx2 ? avx2 : sse2;
+}
+
 // Tiles of SUM_LANES units that `units` rows need.
 inline int sumTiles(int units) { return (units + SUM_LANES - 1) / SUM_LANES; }
 

@@ -249,26 +249,13 @@ __attribute__((target("avx512f"))) void magnitudesAvx512(const double* re, const
 }  // namespace
 
 void fftToArrays(const FftPlan& plan, const double* data, double* re, double* im, bool split) {
-    switch (simdPath()) {
-        case SimdPath::avx512:
-            return fftAvx512(plan, data, re, im, split);
-        case SimdPath::avx2:
-            return fftAvx2(plan, data, re, im, split);
-        default:
-            return fftSse2(plan, data, re, im, split);
-    }
+    forPath(simdPath(), fftSse2, fftAvx2, fftAvx512)(plan, data, re, im, split);
 }
 
 void weightedMagnitudes(const double* re, const double* im, const double* weight, int begin,
                         int end, double* below, double* rest) {
-    switch (simdPath()) {
-        case SimdPath::avx512:
-            return magnitudesAvx512(re, im, weight, begin, end, below, rest);
-        case SimdPath::avx2:
-            return magnitudesAvx2(re, im, weight, begin, end, below, rest);
-        default:
-            return magnitudesSse2(re, im, weight, begin, end, below, rest);
-    }
+    forPath(simdPath(), magnitudesSse2, magnitudesAvx2, magnitudesAvx512)(re, im, weight, begin,
+                                                                          end, below, rest);
 }
 
 }  // namespace tarvik
