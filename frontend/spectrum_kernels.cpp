@@ -52,15 +52,15 @@ __attribute__((target("avx512f"))) inline void squareRoot(Vec8& v) {
 
 // One butterfly pass over runs of `run` values: lower halves at `lo`, upper at `lo + distance`,
 // twiddle (wr, wi) the same for the whole run; LANES<V> values at a time (run a multiple of them).
-template <typename V>
+template <typename V, bool BROADCAST>
 inline __attribute__((always_inline)) void butterflies(double* re, double* im, int lo, int distance,
                                                        int run, const double* w_re,
-                                                       const double* w_im, bool broadcast) {
+                                                       const double* w_im) {
     for (int m = 0; m < run; m += LANES<V>) {
         double* rb = re + lo + m;
         double* ib = im + lo + m;
         V wr, wi, xr, xi, zr, zi;
-        if (broadcast) {
+        if constexpr (BROADCAST) {
             if constexpr (LANES<V> == 1) {
                 wr = w_re[0], wi = w_im[0];
             } else {
@@ -85,19 +85,18 @@ inline __attribute__((always_inline)) void butterflies(double* re, double* im, i
 }
 
 // butterflies() with the widest register (at most WIDEST lanes) that divides the run.
-template <int WIDEST>
+template <int WIDEST, bool BROADCAST>
 inline __attribute__((always_inline)) void butterfliesWith(double* re, double* im, int lo,
                                                            int distance, int run,
-                                                           const double* w_re, const double* w_im,
-                                                           bool broadcast) {
+                                                           const double* w_re, const double* w_im) {
     if (WIDEST >= 8 && run % 8 == 0) {
-        butterflies<Vec8>(re, im, lo, distance, run, w_re, w_im, broadcast);
+        butterflies<Vec8, BROADCAST>(re, im, lo, distance, run, w_re, w_im);
     } else if (WIDEST >= 4 && run % 4 == 0) {
-        butterflies<Vec4>(re, im, lo, distance, run, w_re, w_im, broadcast);
+        butterflies<Vec4, BROADCAST>(re, im, lo, distance, run, w_re, w_im);
     } else if (run % 2 == 0) {
-        butterflies<Vec2>(re, im, lo, distance, run, w_re, w_im, broadcast);
+        butterflies<Vec2, BROADCAST>(re, im, lo, distance, run, w_re, w_im);
     } else {
-        butterflies<double>(re, im, lo, distance, run, w_re, w_im, broadcast);
+        butterflies<double, BROADCAST>(re, im, lo, distance, run, w_re, w_im);
     }
 }
 
@@ -115,8 +114,8 @@ inline __attribute__((always_inline)) void allPasses(const FftPlan& plan, double
         const int half = n / (2 * s);
         for (int block = 0; block < s; ++block) {
             const int m = t == 0 ? 0 : plan.reversed[block] >> (bits - t);
-            butterfliesWith<WIDEST>(re, im, 2 * half * block, half, half,
-                                    plan.pass_re + (s - 1 + m), plan.pass_im + (s - 1 + m), true);
+            butterfliesWith<WIDEST, true>(re, im, 2 * half * block, half, half,
+                                          plan.pass_re + (s - 1 + m), plan.pass_im + (s - 1 + m));
         }
     }
     for (int k = 0; k < plan.swap_count; ++k) {
@@ -128,8 +127,8 @@ inline __attribute__((always_inline)) void allPasses(const FftPlan& plan, double
     }
     for (; s < n; s *= 2) {
         for (int base = 0; base < n; base += 2 * s) {
-            butterfliesWith<WIDEST>(re, im, base, s, s, plan.pass_re + (s - 1),
-                                    plan.pass_im + (s - 1), false);
+            butterfliesWith<WIDEST, false>(re, im, base, s, s, plan.pass_re + (s - 1),
+                                           plan.pass_im + (s - 1));
         }
     }
 }
