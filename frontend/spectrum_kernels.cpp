@@ -50,73 +50,160 @@ __attribute__((target("avx512f"))) inline void squareRoot(Vec8& v) {
     v = _mm512_maskz_sqrt_pd(0xFF, v);
 }
 
-// One butterfly pass over runs of `run` values: lower halves at `lo`, upper at `lo + distance`,
-// twiddle (wr, wi) the same for the whole run; LANES<V> values at a time (run a multiple of them).
-template <typename V, bool BROADCAST>
-inline __attribute__((always_inline)) void butterflies(double* re, double* im, int lo, int distance,
-                                                       int run, const double* w_re,
-                                                       const double* w_im) {
-    for (int m = 0; m < run; m += LANES<V>) {
-        double* rb = re + lo + m;
-        double* ib = im + lo + m;
-        V wr, wi, xr, xi, zr, zi;
-        if constexpr (BROADCAST) {
-            if constexpr (LANES<V> == 1) {
-                wr = w_re[0], wi = w_im[0];
-            } else {
-                wr = V{} + w_re[0];
-                wi = V{} + w_im[0];
-            }
-        } else {
-            load(wr, w_re + m);
-            load(wi, w_im + m);
-        }
-        load(xr, rb + distance);
-        load(xi, ib + distance);
-        load(zr, rb);
-        load(zi, ib);
-        const V tr = wr * xr - wi * xi;
-        const V ti = wr * xi + wi * xr;
-        store(rb + distance, zr - tr);
-        store(ib + distance, zi - ti);
-        store(rb, zr + tr);
-        store(ib, zi + ti);
-    }
+// One butterfly: t = w x, then z - t at x's place and z + t at z's.
+template <typename V>
+inline __attribute__((always_inline)) void butterfly(const V& wr, const V& wi, V& zr, V& zi, V& xr,
+                                                     V& xi) {
+    const V tr = wr * xr - wi * xi;
+    const V ti = wr * xi + wi * xr;
+    xr = zr - tr;
+    xi = zi - ti;
+    zr = zr + tr;
+    zi = zi + ti;
 }
 
-// butterflies() with the widest register (at most WIDEST lanes) that divides the run.
-template <int WIDEST, bool BROADCAST>
-inline __attribute__((always_inline)) void butterfliesWith(double* re, double* im, int lo,
-                                                           int distance, int run,
-                                                           const double* w_re, const double* w_im) {
-    if (WIDEST >= 8 && run % 8 == 0) {
-        butterflies<Vec8, BROADCAST>(re, im, lo, distance, run, w_re, w_im);
-    } else if (WIDEST >= 4 && run % 4 == 0) {
-        butterflies<Vec4, BROADCAST>(re, im, lo, distance, run, w_re, w_im);
-    } else if (run % 2 == 0) {
-        butterflies<Vec2, BROADCAST>(re, im, lo, distance, run, w_re, w_im);
+template <typename V>
+inline __attribute__((always_inline)) void broadcast(V& v, double value) {
+    if constexpr (LANES<V> == 1) {
+        v = value;
     } else {
-        butterflies<double, BROADCAST>(re, im, lo, distance, run, w_re, w_im);
+        v = V{} + value;
     }
 }
 
-// The passes, each butterfly with its own operands and twiddle as after the bit reversal, but
-// the early passes (s * s <= n / 2) on the values in input order, where value i stands at the
-// place reversed[i]: there pass s pairs i with i + n / (2 s) in runs of n / (2 s) values that
-// share one twiddle. The later passes follow the bit reversal, in runs of s twiddles.
+// A twiddle for every lane: the same one (`SHARED`) or LANES<V> consecutive ones.
+template <typename V, bool SHARED>
+inline __attribute__((always_inline)) void twiddle(V& wr, V& wi, const double* w_re,
+                                                   const double* w_im) {
+    if constexpr (SHARED) {
+        broadcast(wr, w_re[0]);
+        broadcast(wi, w_im[0]);
+    } else {
+        load(wr, w_re);
+        load(wi, w_im);
+    }
+}
+
+// Two consecutive passes over one group of four runs of `run` values, `distance` apart (the
+// first pass pairs runs 0-2 and 1-3 when `FAR_FIRST`, else 0-1 and 2-3, the second the others),
+// LANES<V> values at a time. Twiddles: w1 for the first pass's two pairs, w2 and w3 for the
+// second pass's first and second pair; SHARED: one twiddle per run, else one per value.
+template <typename V, bool SHARED, bool FAR_FIRST>
+inline __attribute__((always_inline)) void twoPasses(double* re, double* im, int lo, int distance,
+                                                     int run, const double* const w[6]) {
+    double* r0 = re + lo;
+    double* i0 = im + lo;
+    for (int m = 0; m < run; m += LANES<V>) {
+        V ar, ai, br, bi, cr, ci, dr, di, wr, wi;
+        load(ar, r0 + m), load(ai, i0 + m);
+        load(br, r0 + distance + m), load(bi, i0 + distance + m);
+        load(cr, r0 + 2 * distance + m), load(ci, i0 + 2 * distance + m);
+        load(dr, r0 + 3 * distance + m), load(di, i0 + 3 * distance + m);
+        const int step = SHARED ? 0 : m;
+        twiddle<V, SHARED>(wr, wi, w[0] + step, w[1] + step);
+        if constexpr (FAR_FIRST) {
+            butterfly(wr, wi, ar, ai, cr, ci);
+            butterfly(wr, wi, br, bi, dr, di);
+        } else {
+            butterfly(wr, wi, ar, ai, br, bi);
+            butterfly(wr, wi, cr, ci, dr, di);
+        }
+        twiddle<V, SHARED>(wr, wi, w[2] + step, w[3] + step);
+        if constexpr (FAR_FIRST) {
+            butterfly(wr, wi, ar, ai, br, bi);
+        } else {
+            butterfly(wr, wi, ar, ai, cr, ci);
+        }
+        twiddle<V, SHARED>(wr, wi, w[4] + step, w[5] + step);
+        if constexpr (FAR_FIRST) {
+            butterfly(wr, wi, cr, ci, dr, di);
+        } else {
+            butterfly(wr, wi, br, bi, dr, di);
+        }
+        store(r0 + m, ar), store(i0 + m, ai);
+        store(r0 + distance + m, br), store(i0 + distance + m, bi);
+        store(r0 + 2 * distance + m, cr), store(i0 + 2 * distance + m, ci);
+        store(r0 + 3 * distance + m, dr), store(i0 + 3 * distance + m, di);
+    }
+}
+
+// One pass over a pair of runs of `run` values, `distance` apart.
+template <typename V, bool SHARED>
+inline __attribute__((always_inline)) void onePass(double* re, double* im, int lo, int distance,
+                                                   int run, const double* w_re,
+                                                   const double* w_im) {
+    for (int m = 0; m < run; m += LANES<V>) {
+        V zr, zi, xr, xi, wr, wi;
+        load(zr, re + lo + m);
+        load(zi, im + lo + m);
+        load(xr, re + lo + distance + m);
+        load(xi, im + lo + distance + m);
+        twiddle<V, SHARED>(wr, wi, w_re + (SHARED ? 0 : m), w_im + (SHARED ? 0 : m));
+        butterfly(wr, wi, zr, zi, xr, xi);
+        store(re + lo + m, zr);
+        store(im + lo + m, zi);
+        store(re + lo + distance + m, xr);
+        store(im + lo + distance + m, xi);
+    }
+}
+
+// Runs `kernel` for the widest register (at most WIDEST lanes) that divides `run`, named by a
+// null pointer to it.
+template <int WIDEST, typename F>
+inline __attribute__((always_inline)) void withWidest(int run, F&& kernel) {
+    if (WIDEST >= 8 && run % 8 == 0) {
+        kernel(static_cast<Vec8*>(nullptr));
+    } else if (WIDEST >= 4 && run % 4 == 0) {
+        kernel(static_cast<Vec4*>(nullptr));
+    } else if (run % 2 == 0) {
+        kernel(static_cast<Vec2*>(nullptr));
+    } else {
+        kernel(static_cast<double*>(nullptr));
+    }
+}
+
+// The passes, each butterfly with its own operands and twiddle as after the bit reversal, two
+// passes at a time where two remain. The early passes (s * s <= n / 2) run on the values in
+// input order, where value i stands at the place reversed[i]: there pass s pairs i with
+// i + n / (2 s) in runs of n / (2 s) values that share one twiddle. The later passes follow the
+// bit reversal, in runs of s twiddles.
 template <int WIDEST>
 inline __attribute__((always_inline)) void allPasses(const FftPlan& plan, double* re, double* im) {
     const int n = plan.n;
     int bits = 0;
     while ((1 << bits) < n) ++bits;
-    int s = 1;
-    for (int t = 0; s < n && 2 * s * s <= n; s *= 2, ++t) {
+    const auto early = [n](int s) { return s < n && 2 * s * s <= n; };
+    // The twiddle of block `block` of pass s = 2^t in input order.
+    const auto shared = [&](int s, int t, int block) {
+        return (s - 1) + (t == 0 ? 0 : plan.reversed[block] >> (bits - t));
+    };
+    int s = 1, t = 0;
+    for (; early(s); s *= 2, ++t) {
         const int half = n / (2 * s);
-        for (int block = 0; block < s; ++block) {
-            const int m = t == 0 ? 0 : plan.reversed[block] >> (bits - t);
-            butterfliesWith<WIDEST, true>(re, im, 2 * half * block, half, half,
-                                          plan.pass_re + (s - 1 + m), plan.pass_im + (s - 1 + m));
+        if (early(2 * s)) {
+            withWidest<WIDEST>(
+                half / 2, [&]<typename V>(V*) __attribute__((always_inline)) {
+                    for (int block = 0; block < s; ++block) {
+                        const int w1 = shared(s, t, block);
+                        const int w2 = shared(2 * s, t + 1, 2 * block);
+                        const int w3 = shared(2 * s, t + 1, 2 * block + 1);
+                        const double* const w[6] = {plan.pass_re + w1, plan.pass_im + w1,
+                                                    plan.pass_re + w2, plan.pass_im + w2,
+                                                    plan.pass_re + w3, plan.pass_im + w3};
+                        twoPasses<V, true, true>(re, im, 2 * half * block, half / 2, half / 2, w);
+                    }
+                });
+            s *= 2, ++t;
+            continue;
         }
+        withWidest<WIDEST>(
+            half, [&]<typename V>(V*) __attribute__((always_inline)) {
+                for (int block = 0; block < s; ++block) {
+                    const int w1 = shared(s, t, block);
+                    onePass<V, true>(re, im, 2 * half * block, half, half, plan.pass_re + w1,
+                                     plan.pass_im + w1);
+                }
+            });
     }
     for (int k = 0; k < plan.swap_count; ++k) {
         const int p = plan.swaps[2 * k];
@@ -126,10 +213,24 @@ inline __attribute__((always_inline)) void allPasses(const FftPlan& plan, double
         re[q] = r, im[q] = i;
     }
     for (; s < n; s *= 2) {
-        for (int base = 0; base < n; base += 2 * s) {
-            butterfliesWith<WIDEST, false>(re, im, base, s, s, plan.pass_re + (s - 1),
-                                           plan.pass_im + (s - 1));
+        const double* w_re = plan.pass_re + (s - 1);
+        const double* w_im = plan.pass_im + (s - 1);
+        if (4 * s <= n) {
+            const double* const w[6] = {w_re, w_im, w_re + s, w_im + s, w_re + 2 * s, w_im + 2 * s};
+            withWidest<WIDEST>(
+                s, [&]<typename V>(V*) __attribute__((always_inline)) {
+                    for (int base = 0; base < n; base += 4 * s) {
+                        twoPasses<V, false, false>(re, im, base, s, s, w);
+                    }
+                });
+            s *= 2;
+            continue;
         }
+        withWidest<WIDEST>(
+            s, [&]<typename V>(V*) __attribute__((always_inline)) {
+                for (int base = 0; base < n; base += 2 * s)
+                    onePass<V, false>(re, im, base, s, s, w_re, w_im);
+            });
     }
 }
 
