@@ -46,7 +46,7 @@ def families(split):
 
 
 def pick_voices(split, rng):
-    """Speaker field of a speech recording: one voice, or two or three joined by '+'."""
+    """Speaker field of a speech recording: one voice, or two or three joined by ','."""
     if split == 'valid-synth':
         return speech.pick_speaker('valid', rng)
     count = int(rng.integers(2, 4)) if rng.random() < MULTI_VOICE_SHARE else 1
@@ -56,7 +56,7 @@ def pick_voices(split, rng):
             voices.append(speech.pick_speaker('train', rng))
         else:
             voices.append(real.pick_speaker(split, rng))
-    return '+'.join(voices)
+    return ','.join(voices)
 
 
 def parse_mix(text):
@@ -164,11 +164,13 @@ def report(split, rows, seconds):
 
 def write_sample(folder, seed):
     os.makedirs(folder, exist_ok=True)
-    pcm, intervals = mix.build_sample(15.0, seed)
+    pcm, intervals, drawn = mix.build_sample(20.0, seed)
     write_wav(os.path.join(folder, 'sample.wav'), pcm)
     labels = frame_labels(intervals, len(pcm))
     write_ref_tsv(os.path.join(folder, 'sample.ref.tsv'), labels)
-    print('sample: %.1f s, speech share %.1f%%' % (len(pcm) / RATE, 100.0 * labels.mean()))
+    print('sample: %.1f s, speech share %.1f%%, from:' % (len(pcm) / RATE, 100.0 * labels.mean()))
+    for path in drawn:
+        print('  ' + path)
 
 
 def main():
@@ -200,7 +202,7 @@ def main():
     if not 0.0 < a.train_nospeech < 1.0:
         ap.error('--train-nospeech must lie strictly between 0 and 1')
     real.roots.update(speech=a.real_speech, noise=a.real_noise)
-    if a.out and set(a.splits.split(',')) - {'valid-synth'}:
+    if a.sample or (a.out and set(a.splits.split(',')) - {'valid-synth'}):
         for kind in ('speech', 'noise'):
             if not real.available(kind):
                 ap.error('no decoded real %s in %s (run real_%s.py)' % (kind, real.roots[kind], kind))

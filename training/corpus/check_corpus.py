@@ -47,7 +47,7 @@ def check_split(folder, faults):
 
 
 def voices(rows):
-    return {v for r in rows for v in r[3].split('+')} - {'none'}
+    return {v for r in rows for v in r[3].split(',')} - {'none'}
 
 
 def main():

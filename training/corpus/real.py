@@ -5,16 +5,20 @@ import os
 
 import numpy as np
 
+import augment
 from wavio import read_wav16
 
 # Cache folders; build_corpus.py sets them before the workers start.
 roots = {'speech': None, 'noise': None}
-# No source takes more than this share of the real speech draws (narrow-band queen less).
+# Train: no source takes more than this share of the real speech draws (narrow-band queen less);
+# validation, with few sources, draws them by the square root of their hours.
 SOURCE_CAP = 0.16
 SOURCE_CAPS = {'queen': 0.06, 'codec2': 0.04}
 
 _speech = {}
 _noise = {}
+# Every file drawn, in order (the shipped sample names its sources).
+drawn = []
 
 
 def _read_index(path):
@@ -40,7 +44,10 @@ def speech_catalog(split):
             hours[r['source']] += float(r['seconds']) / 3600
         sources = sorted(by)
         total = sum(hours.values())
-        w = np.array([min(hours[s] / total, SOURCE_CAPS.get(s, SOURCE_CAP)) for s in sources])
+        if split == 'train':
+            w = np.array([min(hours[s] / total, SOURCE_CAPS.get(s, SOURCE_CAP)) for s in sources])
+        else:
+            w = np.sqrt([hours[s] for s in sources])
         _speech[split] = ({s: {k: sorted(v) for k, v in by[s].items()} for s in sources},
                           sources, w / w.sum())
     return _speech[split]
@@ -57,7 +64,9 @@ def pick_speaker(split, rng):
 def utterance(speaker, split, rng):
     _, src, spk = speaker.split(':', 2)
     files = speech_catalog(split)[0][src][spk]
-    return read_wav16(files[rng.integers(len(files))])
+    path = files[rng.integers(len(files))]
+    drawn.append(path)
+    return read_wav16(path)
 
 
 def noise_catalog(split):
@@ -71,10 +80,10 @@ def noise_catalog(split):
     return _noise[split]
 
 
-def noise(family, split, n, rng):
-    """n samples of real non-speech of the family: random stretches of random pieces, joined
-    with short cross-fades; returns (samples, packages used)."""
-    pieces = noise_catalog(split)[family]
+def noise(family, split, n, rng, package=None):
+    """n samples of real non-speech of the family (of one package, when given): random stretches
+    of random pieces, joined with short cross-fades; returns (samples, packages used)."""
+    pieces = [p for p in noise_catalog(split)[family] if package in (None, p[1])]
     out = np.zeros(n)
     used = set()
     t = 0
@@ -82,6 +91,7 @@ def noise(family, split, n, rng):
     tries = 0
     while t < n:
         path, pkg = pieces[rng.integers(len(pieces))]
+        drawn.append(path)
         x = read_wav16(path).astype(np.float64)
         tries += 1
         if (len(x) < 1600 or not np.any(x)) and tries < 50:
@@ -101,3 +111,14 @@ def noise(family, split, n, rng):
         t += m
         used.add(pkg)
     return out, used
+
+
+_irs = []
+
+
+def impulse_responses():
+    """The room impulse responses decoded beside the non-speech (an empty list when none)."""
+    folder = os.path.join(roots['noise'], 'ir')
+    if not _irs and os.path.exists(os.path.join(folder, 'index.tsv')):
+        _irs.extend(augment.load_irs(folder))
+    return _irs

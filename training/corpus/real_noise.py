@@ -34,7 +34,7 @@ VALID_PACKAGES = {p for ps in HELD_OUT.values() for p in ps}
 
 AUDIO = r'\.(ogg|opus|wav|mp3|flac|aiff?|mod|xm|s3m|it|mid)$'
 SPEECH = (r'voice|vocal|singer|singing|\bsing\b|song|choir|chant|speech|spoken|announc|callout|\batis|'
-          r'\batc\b|_desc|lyric')
+          r'\batc\b|_desc|lyric|news|radiomessage|aliencom')
 NO = r'(?!x)x'  # matches nothing
 
 # (package, family, path pattern, exclusion pattern); the first matching rule of a package wins.

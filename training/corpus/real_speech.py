@@ -556,7 +556,7 @@ def main():
     ap.add_argument('--jobs', type=int, default=6)
     args = ap.parse_args()
     build(args.out, args.jobs)
-    print('READY')
+    open(os.path.join(args.out, 'READY'), 'w').close()
 
 
 if __name__ == '__main__':

@@ -67,9 +67,9 @@ class ConditionMix(unittest.TestCase):
 
     def test_weighted_mix_keeps_held_out_voices_and_families_out(self):
         plans = build_corpus.plan_split('train', 4, 3, build_corpus.parse_mix('0,5'), 0.5)
-        voices = {v for p in plans for v in p['speaker'].split('+')}
+        voices = {v for p in plans for v in p['speaker'].split(',')}
         for split in ('valid', 'valid-synth'):
-            held = {v for p in build_corpus.plan_split(split, 1, 3) for v in p['speaker'].split('+')}
+            held = {v for p in build_corpus.plan_split(split, 1, 3) for v in p['speaker'].split(',')}
             self.assertFalse((held - {'none'}) & voices, split)
         held_families = set(noise.VALID_FAMILIES) - {'none'}
         self.assertFalse(held_families & {p['family'] for p in plans})
@@ -77,7 +77,7 @@ class ConditionMix(unittest.TestCase):
 
     def test_real_voices_follow_the_capped_source_weights(self):
         plans = build_corpus.plan_split('train', 20, 4)
-        first = [p['speaker'].split('+')[0] for p in plans if p['condition'] != 'nospeech']
+        first = [p['speaker'].split(',')[0] for p in plans if p['condition'] != 'nospeech']
         sources = collections.Counter(v.split(':')[1] for v in first if v.startswith('real:'))
         # queen holds 83 % of the hours but is capped far below the other source
         self.assertLess(sources['queen'], sources['fillets'] / 2)
