@@ -10,11 +10,12 @@ namespace tarvik {
 
 namespace {
 
-constexpr int kMargin = 50;
-constexpr int kMinNormDur = 20;
-constexpr int kPosteriorsNum = 37;
+constexpr int MARGIN = 50;
+constexpr int MIN_NORM_DUR = 20;
+constexpr int POSTERIORS_NUM = 37;
 
-// Steps 2 and 3 of processFrame: hands on every frame that popFrame settles.
+// Hands on every frame that popFrame settles, in frame order: its code to the synchroniser, then,
+// when it is speech, its raw values to the normaliser and the running statistics.
 void collectFrames() {
     double* popped = nullptr;
     while (decider->popFrame(&popped, &is_speech, &speech_post)) {
@@ -23,7 +24,9 @@ void collectFrames() {
             // A posterior that is not a number fails the comparison.
             synchronizer->addSpeechDet(speech_post >= 0.5, is_speech, kept);
         }
-        if (frame_observer != nullptr) frame_observer(speech_post, is_speech, kept);
+        if (frame_observer) frame_observer(speech_post, is_speech, kept);
+        // The normaliser adapts to this recording's speaker and channel: its means and deviations
+        // move towards those of the speech frames, and every frame pushed later uses them.
         if (is_speech) {
             normalizer->update(popped);
             updateStats(popped);
@@ -34,7 +37,7 @@ void collectFrames() {
 }  // namespace
 
 bool startPipeline() {
-    normalizer = std::make_unique<FeatureNormalizer>(kFeaturesNum, FN_NORMALIZE_INTERVAL);
+    normalizer = std::make_unique<FeatureNormalizer>(FEATURES_NUM, FN_NORMALIZE_INTERVAL);
     if (!normalizer->loadStaticNormalization(norm_path)) {
         printLine("ERROR: cannot load: " + norm_path);
         return false;
@@ -42,8 +45,8 @@ bool startPipeline() {
     normalizer->reset();
     printLine("+loaded " + norm_path);
 
-    decider = std::make_unique<SpeechDecider>(log_channel, kFeaturesNum);
-    decider->setMargins(kMargin, kMinNormDur);
+    decider = std::make_unique<SpeechDecider>(log_channel, FEATURES_NUM);
+    decider->setMargins(MARGIN, MIN_NORM_DUR);
     if (!decider->loadModel(am_path)) {
         printLine("ERROR: cannot load: " + am_path);
         return false;
@@ -51,7 +54,7 @@ bool startPipeline() {
     decider->setNormalization(normalizer->means.get(), normalizer->stddevs.get());
     printLine("+loaded " + am_path);
 
-    synchronizer = std::make_unique<SequenceSynchronizer>(sync_features_num, kPosteriorsNum);
+    synchronizer = std::make_unique<SequenceSynchronizer>(sync_features_num, POSTERIORS_NUM);
     stats_count = 0;
     stats_mean.fill(0.0);
     stats_m2.fill(0.0);
@@ -63,14 +66,17 @@ bool startPipeline() {
 
 void processFrame(double* frame) {
     const bool answered = decider->pushFrame(frame);
-    if (input_observer != nullptr) input_observer(frame);
+    if (input_observer) input_observer(frame);
     if (!answered) return;
     collectFrames();
 }
 
+// Welford's online update over c frames and a new value x: the mean becomes (c m + x) / (c + 1),
+// the sum of squared deviations m2 grows by (x - new mean)(x - old mean), and the population
+// deviation is sqrt(m2 / (c + 1)).
 void updateStats(const double* frame) {
     const double c = stats_count;
-    for (int i = 0; i < kFeaturesNum; ++i) {
+    for (int i = 0; i < FEATURES_NUM; ++i) {
         const double x = frame[i];
         const double m = stats_mean[i];
         const double mean = (c * m + x) / (c + 1);
@@ -79,6 +85,20 @@ void updateStats(const double* frame) {
         stats_stddev[i] = std::sqrt(stats_m2[i] / (c + 1));
     }
     ++stats_count;
+}
+
+bool loadRecording(Signal& signal, const std::string& path) {
+    const int loaded = signal.loadFile(path, "", true);
+    if (loaded < 0) {
+        // Say why, unless the file simply could not be opened.
+        if (loaded != Signal::LOAD_CANNOT_OPEN) {
+            printLine("ERROR: " + path + ": " + signal.loadFailure());
+        }
+        printLine("ERROR: cannot load: " + path);
+        return false;
+    }
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
+    return true;
 }
 
 void runFrameLoop(Signal& signal, FE& chain) {

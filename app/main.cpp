@@ -1,17 +1,18 @@
 // tarvik: marks where a recording contains speech and writes a Praat TextGrid.
-// Exit status: 0 on success, 2 on a wrong number of arguments, 1 on any other failure.
+// Exit status: 0 on success, 2 (STATUS_USAGE) on a wrong number of arguments, 1 (STATUS_FAILURE)
+// on any other failure.
+#include <csignal>
 #include <string>
 
 #include "app/console.h"
 #include "app/driver.h"
+#include "app/output_guard.h"
 #include "app/settings.h"
+#include "frontend/chain.h"
 #include "frontend/signal.h"
 #include "output/label_table.h"
 
 namespace {
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 // Loads, frames and analyses the recording, then writes the TextGrid.
 int analyse(const std::string& input_path, const std::string& output_path) {
@@ -20,26 +21,19 @@ int analyse(const std::string& input_path, const std::string& output_path) {
     Signal signal;
 
     printLine("Loading audio file: " + input_path);
-    const int loaded = signal.loadFile(input_path, "", true);
-    if (loaded < 0) {
-        // Say why, unless the file simply could not be opened.
-        if (loaded != Signal::LOAD_CANNOT_OPEN) {
-            printLine("ERROR: " + input_path + ": " + Signal::loadResultText(loaded));
-        }
-        printLine("ERROR: cannot load: " + input_path);
-        return kExitFailure;
-    }
-    signal.setFrame(25, 0.6);
+    if (!loadRecording(signal, input_path)) return STATUS_FAILURE;
     printLine("Processing...");
     runFrameLoop(signal, chain.last);
 
     printLine("Saving TextGrid: " + output_path);
-    if (!synchronizer->buildTextGrid(output_path, true)) {
+    // Checked again: the file may have appeared while the recording was analysed.
+    const std::string refusal = outputRefusal(output_path, input_path, {norm_path, am_path});
+    if (!refusal.empty()) printLine(refusal);
+    if (!refusal.empty() || !synchronizer->buildTextGrid(output_path, true)) {
         printLine("ERROR: cannot save: " + output_path);
-        return kExitFailure;
+        return STATUS_FAILURE;
     }
     printLine("Done!");
-    releasePipeline();
     return 0;
 }
 
@@ -47,9 +41,11 @@ int analyse(const std::string& input_path, const std::string& output_path) {
 
 int main(int argc, char** argv) {
     using namespace tarvik;
+    // A closed standard output must not end the run: lines that cannot be written are dropped.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc != 3) {
         printLine("./tarvik [input.wav] [output.TextGrid]");
-        return kExitUsage;
+        return STATUS_USAGE;
     }
     write_text_grid = true;
     const std::string input_path = argv[1];
@@ -57,7 +53,12 @@ int main(int argc, char** argv) {
     printLine(input_path + " -> " + output_path);
     printLine("Initializing...");
     initMaps();
-    int status = kExitFailure;
+    const std::string refusal = outputRefusal(output_path, input_path, {norm_path, am_path});
+    if (!refusal.empty()) {
+        printLine(refusal);
+        return STATUS_FAILURE;
+    }
+    int status = STATUS_FAILURE;
     if (startPipeline()) status = analyse(input_path, output_path);
     releasePipeline();
     return status;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/bounded_read.h"
 #include "app/console.h"
 #include "app/settings.h"
 #include "app/strings.h"
@@ -33,12 +34,16 @@ FeatureNormalizer::FeatureNormalizer(int feature_num, int normalize_interval)
 
 namespace {
 
+// Far above any value a feature of the front end takes (logs of energies and their cepstra
+// stay below 1e4): a deviation that a feature this large cannot be divided by is refused.
+constexpr double MAX_FEATURE_MAGNITUDE = 1e10;
+
 // Reads the next white-space separated token as a whole number of type T: a
 // token such as "1.5x" or "39.0" (for an int) is refused, not read in part.
 template <typename T>
 bool readWholeToken(std::istream& in, T& value) {
     std::string token;
-    if (!(in >> token)) return false;
+    if (!readToken(in, token)) return false;
     std::istringstream number(token);
     return (number >> value) && number.peek() == std::char_traits<char>::eof();
 }
@@ -50,6 +55,31 @@ bool readNumbers(std::istream& in, int count, std::vector<double>& values) {
         if (!readWholeToken(in, value)) return false;
     }
     return true;
+}
+
+// Why the means and deviations `values` (feature_num of each) cannot normalise a feature: the
+// first mean that is not finite or deviation that is not finite and positive, or so small that a
+// feature of the front end divided by it is no longer finite; empty when they can.
+std::string normalizationProblem(const std::vector<double>& values, int feature_num) {
+    for (int i = 0; i < feature_num; ++i) {
+        const double mean = values[i];
+        if (!std::isfinite(mean)) {
+            return "mean of value " + intToString(i) + " is " + doubleToString(mean) +
+                   ", not finite";
+        }
+    }
+    for (int i = 0; i < feature_num; ++i) {
+        const double mean = values[i];
+        const double deviation = values[feature_num + i];
+        const std::string what =
+            "standard deviation of value " + intToString(i) + " is " + doubleToString(deviation);
+        if (!std::isfinite(deviation)) return what + ", not finite";
+        if (!(deviation > 0)) return what + ", not positive";
+        if (!std::isfinite((std::fabs(mean) + MAX_FEATURE_MAGNITUDE) / deviation)) {
+            return what + ", too small to divide a feature by";
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -68,6 +98,11 @@ bool FeatureNormalizer::loadStaticNormalization(std::string path) {
     std::vector<double> values;
     if (!readNumbers(in, 2 * feature_num, values)) {
         logLine(log_channel, "ERROR: incomplete or malformed static normalization: " + path);
+        return false;
+    }
+    const std::string problem = normalizationProblem(values, feature_num);
+    if (!problem.empty()) {
+        logLine(log_channel, "ERROR: " + problem + ": " + path);
         return false;
     }
     std::copy_n(values.begin(), feature_num, static_means.begin());
@@ -98,6 +133,9 @@ void FeatureNormalizer::reset() {
     }
 }
 
+// Welford's online update for the c-th frame x of a window still filling: the mean becomes
+// ((c - 1) m + x) / c, the sum of squared deviations m2 grows by (x - new mean)(x - old mean) and
+// the deviation is sqrt(m2 / c); the values in use blend these with the static ones, weight c / w.
 void FeatureNormalizer::addWhileFilling(int i, double c) {
     const double m = dyn_means[i];
     const double x = newest_frame[i];
@@ -109,6 +147,10 @@ void FeatureNormalizer::addWhileFilling(int i, double c) {
     stddevs[i] = (dyn_stddevs[i] * c + static_stddevs[i] * (w - c)) / w;
 }
 
+// Welford's update of a full window of c frames, run backwards for the leaving frame y and then
+// forwards for the newest frame x: without y, m_r = m - (y - m) / (c - 1) and
+// m2_r = m2 - (y - m_r)(y - m); with x, m_a = m_r + (x - m_r) / c and
+// m2_a = m2_r + (x - m_a)(x - m_r); each m2 kept from going negative, the deviation sqrt(m2_a / c).
 void FeatureNormalizer::slideFull(int i, double c) {
     const double m = dyn_means[i];
     const double x = newest_frame[i];
@@ -158,9 +200,9 @@ static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
-const std::string too_long_warning =
+const std::string TOO_LONG_WARNING =
     "WARNING: length > FN_NORMALIZE_INTERVAL * feature_num * sizeof(double)";
-const std::string too_short_warning =
+const std::string TOO_SHORT_WARNING =
     "WARNING: length < FN_NORMALIZE_INTERVAL * feature_num * sizeof(double)";
 
 // The length of the open file in bytes, the read position left at its start;
@@ -189,12 +231,13 @@ std::streamoff readWindowFile(const std::string& path, int feature_num, int ring
         return -1;
     }
     const std::streamoff data_length = length - 4;
-    if (data_length % 8 != 0) {
+    const std::streamoff window_length = static_cast<std::streamoff>(ring_size) * 8;
+    // Data beyond the window is ignored, whole doubles or not.
+    if (data_length < window_length && data_length % 8 != 0) {
         logLine(log_channel,
                 "ERROR: dynamic normalization is not a whole number of doubles: " + path);
         return -1;
     }
-    const std::streamoff window_length = static_cast<std::streamoff>(ring_size) * 8;
     values.resize(std::min(data_length, window_length) / 8);
     if (!in.read(reinterpret_cast<char*>(values.data()),
                  static_cast<std::streamsize>(values.size() * sizeof(double)))) {
@@ -231,9 +274,9 @@ bool FeatureNormalizer::loadDynamicNormalization(std::string path) {
     if (data_length < 0) return false;
     std::copy(values.begin(), values.end(), frame_ring.begin());
     const std::streamoff window_length = static_cast<std::streamoff>(ring_size) * 8;
-    if (data_length > window_length) logLine(log_channel, too_long_warning);
+    if (data_length > window_length) logLine(log_channel, TOO_LONG_WARNING);
     if (data_length < window_length) {
-        logLine(log_channel, too_short_warning);
+        logLine(log_channel, TOO_SHORT_WARNING);
         if (!values.empty()) repeatWindowAfter((static_cast<int>(values.size()) - 1) / feature_num);
     }
     takeWindowStatistics();

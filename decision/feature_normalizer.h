@@ -19,8 +19,11 @@ class FeatureNormalizer {
     FeatureNormalizer(int feature_num, int normalize_interval);
 
     // Reads "count, feature_num means, feature_num deviations" (white-space
-    // separated text) and puts them in use. On failure logs one line naming
-    // `path` and returns false with nothing changed.
+    // separated text) and puts them in use. Refuses a token longer than
+    // MAX_TOKEN_BYTES, a mean that is not finite and a deviation that is not
+    // finite and positive or so small that a feature divided by it is not finite.
+    // On failure logs one line naming `path` (and the value) and returns false
+    // with nothing changed.
     bool loadStaticNormalization(std::string path);
 
     // Starts an empty window with the static values in use, or keeps a loaded window.
@@ -34,9 +37,9 @@ class FeatureNormalizer {
     // Reads a window file written by saveDynamicNormalization, puts its two-pass
     // statistics in use and keeps the window full across reset(). A short window
     // is repeated from its start and a long one cut, each with a warning. A file
-    // that cannot be opened or measured, has another count or holds data that is
-    // not a whole number of doubles is refused: one line naming `path`, false,
-    // nothing changed.
+    // that cannot be opened or measured, has another count or holds less data than
+    // the window that is not a whole number of doubles is refused: one line naming
+    // `path`, false, nothing changed.
     bool loadDynamicNormalization(std::string path);
 
     // Writes the values in use as text that loadStaticNormalization reads back:

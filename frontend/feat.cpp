@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "app/console.h"
 #include "frontend/signal.h"
@@ -10,8 +11,6 @@ namespace tarvik {
 
 namespace {
 
-constexpr double PI = 3.141592653589793;
-constexpr double TWO_PI = 6.283185307179586;
 // Single-precision 0.54 and 0.46, widened.
 constexpr double WINDOW_A = 0.5400000214576721;
 constexpr double WINDOW_B = 0.46000000834465027;
@@ -78,7 +77,7 @@ void Feat::allocBuffers() {
         printLine("WARNING: FE.nyquist_freq*2!=Signal.SAMP_FREQ");
     }
     if (!usable) return;
-    const double step = TWO_PI / (frame_len - 1);
+    const double step = 2 * std::numbers::pi / (frame_len - 1);
     for (int i = 0; i < frame_len; ++i) window[i] = WINDOW_A - std::cos(i * step) * WINDOW_B;
     buildTables();
 }
@@ -108,14 +107,14 @@ void Feat::buildTables() {
                               : (mel_centers[c] - b) / (mel_centers[c] - mel_centers[c - 1]);
     }
 
-    const double pi_over_m = PI / m_count;
+    const double pi_over_m = std::numbers::pi / m_count;
     dct_cos.resize(static_cast<std::size_t>(num_ceps) * m_count);
     lifter.resize(num_ceps);
     for (int i = 1; i <= num_ceps; ++i) {
         for (int j = 0; j < m_count; ++j) {
             dct_cos[(i - 1) * m_count + j] = std::cos((j + 0.5) * (i * pi_over_m));
         }
-        lifter[i - 1] = std::sin((i * PI) / cep_lifter) * (0.5 * cep_lifter) + 1.0;
+        lifter[i - 1] = std::sin((i * std::numbers::pi) / cep_lifter) * (0.5 * cep_lifter) + 1.0;
     }
     sqrt_2_over_m = std::sqrt(2.0 / m_count);
     fft = FftTables(fft_size);

@@ -1,13 +1,11 @@
 #include "frontend/fft.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace tarvik {
 
 namespace {
-
-constexpr double PI = 3.141592653589793;
-constexpr double TWO_PI = 6.283185307179586;
 
 // Appends `count` pairs (wr, wi) of the recurrence w' = w * wp + w, with wpr = -2 sin^2(theta / 2)
 // and wpi = sin(theta), starting at (1.0, 0.0), or with `from_wp` at (1.0 + wpr, wpi).
@@ -43,11 +41,11 @@ FftTables::FftTables(int size) : size(sizeUsable(size) ? size : 0) {
         q |= bit;
     }
     for (int s = 1; s < n; s *= 2) {
-        const double theta = TWO_PI / (2 * s);
+        const double theta = 2 * std::numbers::pi / (2 * s);
         appendRecurrence(theta, s, false, forward);
         appendRecurrence(-theta, s, false, inverse);
     }
-    if (n > 0) appendRecurrence(PI / n, this->size / 4 - 1, true, split);
+    if (n > 0) appendRecurrence(std::numbers::pi / n, this->size / 4 - 1, true, split);
 }
 
 // z_p and z_q change places for every q, the bit reversal of p, above p.

@@ -3,43 +3,22 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <new>
 
+#include "frontend/signal_header.h"
 #include "frontend/trunc_to_int.h"
 
 namespace tarvik {
 
 namespace {
 
-constexpr int HEADER_BYTES = 44;
 constexpr int TRAILING_ZEROS = 500;
 constexpr int SAMPLES_PER_MS = 16;
 constexpr int READ_CHUNK_SAMPLES = 1 << 15;
 
 unsigned readU16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
-
-unsigned long readU32(const unsigned char* bytes) {
-    return readU16(bytes) | (static_cast<unsigned long>(readU16(bytes + 2)) << 16);
-}
-
-// LOAD_OK, or why the header is refused: one that begins with "RIFF" must be a whole canonical
-// WAVE header of 16 kHz mono 16-bit PCM; any other header is not examined.
-int checkHeader(std::ifstream& file, std::streamoff size) {
-    unsigned char header[HEADER_BYTES];
-    const std::streamoff available = std::min<std::streamoff>(size, HEADER_BYTES);
-    file.read(reinterpret_cast<char*>(header), available);
-    if (file.gcount() != available) return Signal::LOAD_CANNOT_OPEN;
-    if (available < 4 || std::memcmp(header, "RIFF", 4) != 0) return Signal::LOAD_OK;
-    if (available < HEADER_BYTES) return Signal::LOAD_SHORT_HEADER;
-    const bool pcm_16k_mono_16 =
-        std::memcmp(header + 8, "WAVEfmt ", 8) == 0 && readU16(header + 20) == 1 &&
-        readU16(header + 22) == 1 &&
-        readU32(header + 24) == static_cast<unsigned long>(Signal::SAMP_FREQ) &&
-        readU16(header + 34) == 16;
-    return pcm_16k_mono_16 ? Signal::LOAD_OK : Signal::LOAD_BAD_FORMAT;
-}
 
 // Reads up to `count` 16-bit little-endian samples into `out`; returns the samples read.
 long long readSamples(std::ifstream& file, double* out, long long count) {
@@ -77,41 +56,52 @@ const char* Signal::loadResultText(int result) {
             return "reference TextGrid not in Praat's long text format";
         case LOAD_SHORT_HEADER:
             return "RIFF header cut short";
+        case LOAD_NO_MEMORY:
+            return "too long for the memory available";
         default:
             return "unknown result";
     }
 }
 
 int Signal::loadFile(const std::string& path, const std::string& labels_path, bool has_header) {
+    const int result = loadSamples(path, has_header);
+    if (result != LOAD_OK) return result;
+    const int labels = loadIntervals(labels_path);
+    if (labels != LOAD_OK) load_reason = loadResultText(labels);
+    return labels;
+}
+
+int Signal::refuseLoad(int result, std::string reason) {
+    load_reason = reason.empty() ? loadResultText(result) : std::move(reason);
+    return result;
+}
+
+int Signal::loadSamples(const std::string& path, bool has_header) {
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return LOAD_CANNOT_OPEN;
+    if (std::filesystem::is_directory(path, error)) return refuseLoad(LOAD_CANNOT_OPEN);
     std::ifstream file(path, std::ios::binary);
-    if (!file) return LOAD_CANNOT_OPEN;
+    if (!file) return refuseLoad(LOAD_CANNOT_OPEN);
     file.seekg(0, std::ios::end);
     const std::streamoff size = file.tellg();
     file.seekg(0, std::ios::beg);
-    if (size < 0 || !file) return LOAD_CANNOT_OPEN;
-    if (has_header) {
-        const int header_result = checkHeader(file, size);
-        if (header_result != LOAD_OK) return header_result;
-    }
+    if (size < 0 || !file) return refuseLoad(LOAD_CANNOT_OPEN);
+    SampleLayout layout = findSamples(file, size, has_header);
+    if (layout.result != LOAD_OK) return refuseLoad(layout.result, std::move(layout.reason));
 
-    long long count = size / 2;
-    if (has_header) count -= HEADER_BYTES / 2;
-    if (count > INT_MAX - TRAILING_ZEROS) return LOAD_TOO_LONG;
-
+    const long long count = layout.count;
+    if (count > INT_MAX - TRAILING_ZEROS) return refuseLoad(LOAD_TOO_LONG);
     // A file shorter than its header gives a negative count and no sample is read.
-    std::unique_ptr<double[]> buffer(new double[count + TRAILING_ZEROS]);
+    std::unique_ptr<double[]> buffer(new (std::nothrow) double[count + TRAILING_ZEROS]);
+    if (!buffer) return refuseLoad(LOAD_NO_MEMORY);
     long long read = 0;
     if (count > 0) {
         file.clear();
-        file.seekg(has_header ? HEADER_BYTES : 0, std::ios::beg);
+        file.seekg(layout.offset, std::ios::beg);
         read = readSamples(file, buffer.get(), count);
     }
     std::fill(buffer.get() + read, buffer.get() + count + TRAILING_ZEROS, 0.0);
     appendSource(std::move(buffer), static_cast<int>(count), path);
-
-    return loadIntervals(labels_path);
+    return LOAD_OK;
 }
 
 void Signal::appendSource(std::unique_ptr<double[]> buffer, int count, const std::string& name) {

@@ -22,23 +22,30 @@ class Signal {
     static constexpr int LOAD_OK = 0;
     static constexpr int LOAD_CANNOT_OPEN = -1;   // no such readable file
     static constexpr int LOAD_NO_LABELS = -2;     // reference TextGrid cannot be opened
-    static constexpr int LOAD_BAD_FORMAT = -3;    // RIFF header not 16 kHz mono 16-bit PCM
+    static constexpr int LOAD_BAD_FORMAT = -3;    // not 16 kHz mono 16-bit PCM, or no WAV file
     static constexpr int LOAD_TOO_LONG = -4;      // more samples than an int counts
     static constexpr int LOAD_BAD_LABELS = -5;    // reference TextGrid breaks the long text format
-    static constexpr int LOAD_SHORT_HEADER = -6;  // begins with "RIFF" but ends within 44 bytes
+    static constexpr int LOAD_SHORT_HEADER = -6;  // begins with "RIFF" but its chunks are cut short
+    static constexpr int LOAD_NO_MEMORY = -7;     // the samples cannot be allocated
 
     // A short text for a negative result of loadFile, e.g. "not 16 kHz mono 16-bit PCM".
     static const char* loadResultText(int result);
+
+    // Why the last loadFile that failed refused its file, in more detail than loadResultText:
+    // e.g. "not 16 kHz mono 16-bit PCM: stereo, 44100 Hz" or "not a RIFF/WAVE file: FLAC".
+    const std::string& loadFailure() const { return load_reason; }
 
     Signal() = default;
     Signal(const Signal&) = delete;
     Signal& operator=(const Signal&) = delete;
 
-    // Appends one source: the 16-bit little-endian samples of the file (after 44 header bytes when
-    // `has_header`), unscaled, followed by 500 zeros. With `has_header`, a file that begins with
-    // "RIFF" must be at least 44 bytes long, else LOAD_SHORT_HEADER, and carry a canonical WAVE
-    // header ("WAVEfmt " at byte 8) saying PCM, 1 channel, 16000 Hz, 16 bits, else LOAD_BAD_FORMAT;
-    // any other header is skipped unread. A non-empty `labels_path` names a TextGrid whose first
+    // Appends one source: the 16-bit little-endian samples of the file, unscaled, followed by 500
+    // zeros. With `has_header` the samples are those of a RIFF/WAVE file's data chunk (a file that
+    // begins with "RIFF" but is shorter than 44 bytes or whose chunks are cut short gives
+    // LOAD_SHORT_HEADER; one that is not 16 kHz mono 16-bit PCM, and any other known container,
+    // LOAD_BAD_FORMAT; see signal_header.h), or of any other file behind 44 header bytes skipped
+    // unread; without it, the whole file. Samples that cannot be allocated give LOAD_NO_MEMORY.
+    // A non-empty `labels_path` names a TextGrid whose first
     // interval tier gives the source's reference intervals (see textgrid_reader.h for what is
     // refused). A directory cannot be opened. A file shorter than its header gives a negative
     // sample count and no frame. Does not run the framing, which places the intervals on frames.
@@ -115,6 +122,8 @@ class Signal {
   private:
     int sourceCount() const { return static_cast<int>(samples.size()); }
     int stepSamples() const { return frame_samples - overlap_samples; }
+    int loadSamples(const std::string& path, bool has_header);
+    int refuseLoad(int result, std::string reason = "");
     void appendSource(std::unique_ptr<double[]> buffer, int count, const std::string& name);
     const double* yieldFrame(int source, int frame, int* samples_left) const;
     const double* searchFrom(int source, int* samples_left);
@@ -145,7 +154,8 @@ class Signal {
     std::vector<std::unique_ptr<int[]>> interval_last_frames;
     int cur_frame = 0;  // -1: before the current source's frame 0
     int cur_source = 0;
-    int cur_interval = 0;  // -1: before the current source's first interval
+    int cur_interval = 0;     // -1: before the current source's first interval
+    std::string load_reason;  // of the last refused load
 };
 
 }  // namespace tarvik

@@ -9,6 +9,8 @@
 #include <istream>
 #include <limits>
 
+#include "app/bounded_read.h"
+
 namespace tarvik {
 
 namespace {
@@ -52,8 +54,8 @@ bool readIntervals(std::istream& in, int count, TextGridIntervals& out) {
     std::string xmax;
     std::string text;
     for (int i = 0; i < count; ++i) {
-        if (!std::getline(in, header) || !std::getline(in, xmin) || !std::getline(in, xmax) ||
-            !std::getline(in, text)) {
+        if (!readLine(in, header) || !readLine(in, xmin) || !readLine(in, xmax) ||
+            !readLine(in, text)) {
             return false;
         }
         int start = 0;
@@ -73,11 +75,14 @@ bool readIntervals(std::istream& in, int count, TextGridIntervals& out) {
 // Positions `in` after the line that announces the first interval list and gives its count.
 bool readCount(std::istream& in, int& count) {
     std::string word;
-    while (in >> word) {
+    while (readToken(in, word)) {
         if (word != "intervals:") continue;
         std::string size_word;
         std::string equals_word;
-        if (!(in >> size_word >> equals_word >> word) || !parseCount(word, count)) return false;
+        if (!readToken(in, size_word) || !readToken(in, equals_word) || !readToken(in, word) ||
+            !parseCount(word, count)) {
+            return false;
+        }
         in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
         return true;
     }

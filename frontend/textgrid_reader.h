@@ -20,7 +20,8 @@ enum class TextGridRead { OK, CANNOT_OPEN, MALFORMED };
 // ("size ="), then reads four lines per interval: a header (not examined), xmin, xmax and text.
 // MALFORMED, with `out` emptied, when there is no "intervals:", the count is not a whole number
 // from 0 to INT_MAX, the file ends before the announced intervals, a text line lacks two double
-// quotes, or a time in milliseconds is not finite or does not fit an int. Memory grows with the
+// quotes, a time in milliseconds is not finite or does not fit an int, or a word or line is
+// longer than MAX_TOKEN_BYTES (app/bounded_read.h). Memory grows with the
 // intervals actually read, never with the announced count. A directory cannot be opened.
 TextGridRead readTextGridIntervals(const std::string& path, TextGridIntervals& out);
 

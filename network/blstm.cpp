@@ -10,11 +10,11 @@ namespace tarvik {
 namespace {
 
 // The input that every bias weight multiplies.
-const double bias_input_value = 1.0;
+const double BIAS_INPUT_VALUE = 1.0;
 
 }  // namespace
 
-BLSTM::BLSTM(int log_channel) : bias_input(&bias_input_value), log_channel(log_channel) {
+BLSTM::BLSTM(int log_channel) : bias_input(&BIAS_INPUT_VALUE), log_channel(log_channel) {
     initActivationTables();
 }
 

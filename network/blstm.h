@@ -60,8 +60,9 @@ class BLSTM {
     BLSTM& operator=(const BLSTM&) = delete;
 
     // Reads a binary model file. A file that cannot be opened, a header size that is not
-    // positive or above the limits, or a file shorter than its header promises is refused: one
-    // logged line, false, and the model loaded before (if any) untouched. On success (nothing
+    // positive or above the limits, a file shorter than its header promises, or a value that is
+    // not finite is refused: one logged line (naming the value's position), false, and the model
+    // loaded before (if any) untouched. On success (nothing
     // logged) the network is reset.
     bool load(const std::string& path);
     // Reads the same values as decimal text separated by white space; failure as for load.

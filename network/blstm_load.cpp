@@ -1,11 +1,13 @@
 // Readers of the model file, binary and text. Both read into temporaries and check everything
 // before the loaded model is replaced.
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <utility>
 
 #include "app/console.h"
+#include "app/strings.h"
 #include "network/blstm.h"
 #include "network/model_layout.h"
 
@@ -30,6 +32,27 @@ BLSTMTopology decodeHeader(const unsigned char* h) {
 
 std::string invalid(const std::string& path, const std::string& reason) {
     return "ERROR: invalid model file " + path + ": " + reason;
+}
+
+const char* const ARRAY_NAMES[8] = {"fwd_weights", "fwd_peep_weights", "fwd_biases",
+                                    "bwd_weights", "bwd_peep_weights", "bwd_biases",
+                                    "out_weights", "out_biases"};
+
+// The first value that is not finite, as "parameter 7 (fwd_weights[6]) is nan, not finite",
+// with its byte offset in a binary file when `binary`; empty when every value is finite.
+std::string nonFiniteValue(BLSTMParameters& values, bool binary) {
+    std::int64_t number = 0;
+    for (int i = 0; i < 8; ++i) {
+        const std::vector<double>& array = *values.inFileOrder()[i];
+        for (std::size_t k = 0; k < array.size(); ++k, ++number) {
+            if (std::isfinite(array[k])) continue;
+            std::string text = "parameter " + std::to_string(number + 1) + " (" + ARRAY_NAMES[i] +
+                               "[" + std::to_string(k) + "])";
+            if (binary) text += " at byte " + std::to_string(HEADER_BYTES + 8 * number);
+            return text + " is " + doubleToString(array[k]) + ", not finite";
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -83,6 +106,11 @@ bool BLSTM::load(const std::string& path) {
         logLine(log_channel, invalid(path, "read error"));
         return false;
     }
+    problem = nonFiniteValue(values, true);
+    if (!problem.empty()) {
+        logLine(log_channel, invalid(path, problem));
+        return false;
+    }
     return commitModel(topology, std::move(values));
 }
 
@@ -119,6 +147,11 @@ bool BLSTM::loadText(const std::string& path) {
             array.push_back(value);
             ++read;
         }
+    }
+    problem = nonFiniteValue(values, false);
+    if (!problem.empty()) {
+        logLine(log_channel, invalid(path, problem));
+        return false;
     }
     return commitModel(t, std::move(values));
 }

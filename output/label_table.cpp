@@ -40,8 +40,9 @@ void initMaps() {
         return;
     }
     for (const LabelPair& pair : LABEL_PAIRS) label_to_code.emplace(pair.label, pair.code);
-    for (const LabelPair& pair : LABEL_PAIRS)
+    for (const LabelPair& pair : LABEL_PAIRS) {
         code_to_label.emplace(static_cast<signed char>(pair.code), pair.label);
+    }
     maps_initialized = true;
 }
 
@@ -70,8 +71,9 @@ std::string codeToStr(LabelCode code) {
 }
 
 LabelCode strToSpeechCode(const std::string& label) {
-    if (label == "ton" || label == "sil" || label == "pau" || label == "h#" || label == "h\\# ")
+    if (label == "ton" || label == "sil" || label == "pau" || label == "h#" || label == "h\\# ") {
         return SIL_CODE;
+    }
     return SPC_CODE;
 }
 

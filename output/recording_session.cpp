@@ -1,5 +1,6 @@
 // The recording sessions of SequenceSynchronizer: the session counter, the five
 // per-frame dump channels and the closing of a session.
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cmath>
@@ -8,7 +9,9 @@
 #include <locale>
 #include <ostream>
 #include <span>
+#include <sstream>
 
+#include "app/bounded_read.h"
 #include "app/console.h"
 #include "app/settings.h"
 #include "app/strings.h"
@@ -25,8 +28,9 @@ const char* const PRAAT_SCRIPT_NAME = "load_files.praat";
 // the 32-bit range the same rule holds (the integer part taken modulo 65536);
 // NaN and infinities give 0.
 std::int16_t toSample(double value) {
-    if (value > -2147483649.0 && value < 2147483648.0)
+    if (value > -2147483649.0 && value < 2147483648.0) {
         return static_cast<std::int16_t>(static_cast<std::int32_t>(value));
+    }
     if (!std::isfinite(value)) return 0;
     double wrapped = std::fmod(std::trunc(value), 65536.0);  // exact
     if (wrapped < 0) wrapped += 65536.0;
@@ -46,19 +50,26 @@ void writeRow(std::ostream& out, const double* values, int count) {
     out << '\n';
 }
 
-// The number after the counter file's number. A file that does not begin with
-// a number counts as 0; so does, after a warning, a negative number or one
-// whose successor does not fit an int.
+// The number after the counter file's number, read as stream extraction reads an int from its
+// first token: a file that does not begin with a number counts as 0, one beyond the range of an
+// int as its nearest end. A number whose successor does not fit an int, or a token too long to
+// be read, counts as 0 after a warning.
 int nextSessionNumber(std::istream& in, const std::string& path) {
     in.imbue(std::locale::classic());
-    long long last = 0;  // stays 0 when no number is read, saturates beyond its range
-    in >> last;
-    if (last < 0 || last >= INT_MAX) {
+    std::string token;
+    const bool read = readToken(in, token);
+    long long last = 0;
+    if (read) {
+        std::istringstream number(token);
+        number.imbue(std::locale::classic());
+        number >> last;  // stays 0 when no number is read, saturates beyond its range
+    }
+    if ((!read && token.size() == MAX_TOKEN_BYTES) || last >= INT_MAX) {
         logLine(log_channel,
                 "WARNING: session counter out of range in " + path + ". Starting from 0");
         last = 0;
     }
-    return static_cast<int>(last) + 1;
+    return static_cast<int>(std::max<long long>(last, INT_MIN)) + 1;
 }
 
 struct GroupCheck {
@@ -71,10 +82,11 @@ GroupCheck checkGroup(std::span<const int> lengths) {
     GroupCheck check;
     for (const int length : lengths) {
         if (length == 0) continue;
-        if (check.reference == 0)
+        if (check.reference == 0) {
             check.reference = length;
-        else if (length != check.reference)
+        } else if (length != check.reference) {
             check.passes = false;
+        }
     }
     return check;
 }
@@ -144,11 +156,13 @@ bool SequenceSynchronizer::openChannel(std::ofstream& file, int count, const cha
 }
 
 void SequenceSynchronizer::addSignal(const double* samples) {
-    if (!openChannel(signal_file, signal_count, "_signal.raw", "addSignal", std::ios::binary))
+    if (!openChannel(signal_file, signal_count, "_signal.raw", "addSignal", std::ios::binary)) {
         return;
+    }
     sample_buf.resize(signal_frame_len > 0 ? signal_frame_len : 0);
-    for (std::size_t i = 0; i < sample_buf.size(); ++i)
+    for (std::size_t i = 0; i < sample_buf.size(); ++i) {
         sample_buf[i] = toLittleEndian(toSample(samples[i]));
+    }
     signal_file.write(reinterpret_cast<const char*>(sample_buf.data()),
                       static_cast<std::streamsize>(sample_buf.size() * sizeof(std::int16_t)));
     ++signal_count;
@@ -161,39 +175,45 @@ void SequenceSynchronizer::addFeatures(const double* values) {
 }
 
 void SequenceSynchronizer::addPosteriors(const double* values) {
-    if (!openChannel(posteriors_file, posteriors_count, "_posteriors.csv", "addPosteriors", {}))
+    if (!openChannel(posteriors_file, posteriors_count, "_posteriors.csv", "addPosteriors", {})) {
         return;
+    }
     writeRow(posteriors_file, values, posteriors_num);
     ++posteriors_count;
 }
 
 void SequenceSynchronizer::addSpeechPost(double value) {
-    if (!openChannel(speech_post_file, speech_post_count, "_speech_post.csv", "addSpeechPost", {}))
+    if (!openChannel(speech_post_file, speech_post_count, "_speech_post.csv", "addSpeechPost",
+                     {})) {
         return;
+    }
     speech_post_file << value << '\n';
     ++speech_post_count;
 }
 
 void SequenceSynchronizer::addSpeechPostSmoothed(double value) {
     if (!openChannel(speech_post_smoothed_file, speech_post_smoothed_count,
-                     "_speech_post_smoothed.csv", "addSpeechPostSmoothed", {}))
+                     "_speech_post_smoothed.csv", "addSpeechPostSmoothed", {})) {
         return;
+    }
     speech_post_smoothed_file << value << '\n';
     ++speech_post_smoothed_count;
 }
 
 void SequenceSynchronizer::closeOpenChannels() {
     for (std::ofstream* file : {&signal_file, &features_file, &posteriors_file, &speech_post_file,
-                                &speech_post_smoothed_file})
+                                &speech_post_smoothed_file}) {
         if (file->is_open()) file->close();
+    }
 }
 
 void SequenceSynchronizer::writeCounterFile(const std::string& text) const {
     std::ofstream counter(ses_num_path, std::ios::out | std::ios::trunc);
-    if (counter.is_open())
+    if (counter.is_open()) {
         counter << text;
-    else
+    } else {
         logLine(log_channel, "ERROR: cannot create: " + ses_num_path);
+    }
 }
 
 void SequenceSynchronizer::closeSession(bool strict) {
@@ -209,8 +229,9 @@ void SequenceSynchronizer::closeSession(bool strict) {
         {&speech_post_file, speech_post_count},
         {&speech_post_smoothed_file, speech_post_smoothed_count},
     };
-    for (const auto& [file, count] : channels)
+    for (const auto& [file, count] : channels) {
         if (count != 0) file->close();
+    }
     writeCounterFile(intToString(*session_num));
     logChannelLengths(strict);
     buildTextGrid(out_prefix + formatSessionNumber(*session_num) + ".TextGrid", false);
@@ -239,27 +260,31 @@ void SequenceSynchronizer::logChannelLengths(bool strict) const {
     logLine(log_channel, strict ? "ERROR: channels are of different length in "
                                   "SequenceSynchronizer::closeSession()"
                                 : "Information channels do not have to be synchronized:");
-    for (std::size_t i = 0; i < all.size(); ++i)
+    for (std::size_t i = 0; i < all.size(); ++i) {
         logLine(log_channel, LENGTH_LABELS[i] + intToString(lengths[i]));
+    }
     logLine(log_channel, session + " closed");
 }
 
 void SequenceSynchronizer::appendPraatScript() const {
     std::string text;
-    if (signal_count != 0)
+    if (signal_count != 0) {
         text += "Read Sound from raw 16-bit Little Endian file... " + out_prefix +
                 formatSessionNumber(*session_num) + "_signal.raw\n" +
                 "Override sampling frequency... " + intToString(Signal::SAMP_FREQ) + "\n";
-    if (write_text_grid)
+    }
+    if (write_text_grid) {
         text +=
             "Read from file... " + out_prefix + formatSessionNumber(*session_num) + ".TextGrid\n";
+    }
     text += "\n";
     const std::string path = out_prefix + PRAAT_SCRIPT_NAME;
     std::ofstream script(path, std::ios::out | std::ios::app);
-    if (script.is_open())
+    if (script.is_open()) {
         script << text;
-    else
+    } else {
         logLine(log_channel, "ERROR: cannot save Praat script to: " + path);
+    }
 }
 
 }  // namespace tarvik

@@ -1,7 +1,6 @@
 #include "output/sequence_synchronizer.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <locale>
 #include <ostream>
@@ -9,6 +8,7 @@
 #include "app/console.h"
 #include "app/settings.h"
 #include "app/strings.h"
+#include "output/replacing_file.h"
 
 namespace tarvik {
 namespace {
@@ -33,8 +33,9 @@ void writeTier(std::ostream& out, int item, const std::string& name,
                const std::vector<LabelCode>& labels, double x_end) {
     const std::size_t frames = labels.size();
     std::size_t intervals = 1;
-    for (std::size_t j = 1; j < frames; ++j)
+    for (std::size_t j = 1; j < frames; ++j) {
         if (labels[j] != labels[j - 1]) ++intervals;
+    }
     out << "item [" << item << "]:\n"
         << "class = \"IntervalTier\"\n"
         << "name = \"" << name << "\"\n"
@@ -58,13 +59,6 @@ void logSaveError(const std::string& path) {
     logLine(log_channel, "ERROR: cannot save TextGrid to: " + path);
 }
 
-// A regular file whose writing failed holds a TextGrid cut short: remove it, so that no
-// file is left that might pass for the result. Devices and the like are left alone.
-void removeCutShort(const std::string& path) {
-    std::error_code error;
-    if (std::filesystem::is_regular_file(path, error)) std::filesystem::remove(path, error);
-}
-
 }  // namespace
 
 SequenceSynchronizer::SequenceSynchronizer(int features_num, int posteriors_num)
@@ -72,8 +66,9 @@ SequenceSynchronizer::SequenceSynchronizer(int features_num, int posteriors_num)
       posteriors_num(posteriors_num),
       sample_buf(signal_frame_len > 0 ? signal_frame_len : 0) {
     for (std::ofstream* file :
-         {&features_file, &posteriors_file, &speech_post_file, &speech_post_smoothed_file})
+         {&features_file, &posteriors_file, &speech_post_file, &speech_post_smoothed_file}) {
         file->imbue(std::locale::classic());
+    }
 }
 
 // Empties both arrays and releases the sample buffer; the members' destructors
@@ -107,14 +102,16 @@ void SequenceSynchronizer::ensureHypotheses(int count) {
 void SequenceSynchronizer::padNBest(int count) {
     if (count <= 0) return;
     ensureHypotheses(nbest_num);
-    for (int h = 0; h < nbest_num; ++h)
+    for (int h = 0; h < nbest_num; ++h) {
         nbest_str_vec[h].insert(nbest_str_vec[h].end(), count, BLK_CODE);
+    }
 }
 
 void SequenceSynchronizer::addNBest(const std::vector<NBestString>& strings) {
     ensureHypotheses(static_cast<int>(strings.size()));
-    for (std::size_t h = 0; h < strings.size(); ++h)
+    for (std::size_t h = 0; h < strings.size(); ++h) {
         nbest_str_vec[h].insert(nbest_str_vec[h].end(), strings[h].begin(), strings[h].end());
+    }
 }
 
 bool SequenceSynchronizer::fillHypotheses(std::size_t path_len) {
@@ -134,8 +131,9 @@ std::vector<SequenceSynchronizer::Tier> SequenceSynchronizer::chooseTiers(bool f
     if (write_text_grid && !final) tiers.push_back({0, "post"});
     if (write_text_grid) tiers.push_back({1, "norm"});
     if (write_text_grid && !final) tiers.push_back({2, "margins"});
-    if (write_hypo_tiers && !final)
+    if (write_hypo_tiers && !final) {
         for (int h = 0; h < nbest_num; ++h) tiers.push_back({3 + h, "hypo " + intToString(h + 2)});
+    }
     return tiers;
 }
 
@@ -166,11 +164,12 @@ void SequenceSynchronizer::labelFrames(int tier_num, std::vector<LabelCode>& lab
 
 bool SequenceSynchronizer::buildTextGrid(std::string path, bool final) {
     if (!write_text_grid && !write_hypo_tiers) return true;
-    std::ofstream file(path);
-    if (!file.is_open()) {
+    ReplacingFile replacing(path);
+    if (!replacing.isOpen()) {
         logSaveError(path);
         return false;
     }
+    std::ofstream& file = replacing.stream();
     file.imbue(std::locale::classic());
     const std::size_t path_len = speech_det_vec.size();
     const std::vector<Tier> tiers = chooseTiers(final);
@@ -184,11 +183,7 @@ bool SequenceSynchronizer::buildTextGrid(std::string path, bool final) {
         labelFrames(tier.tier_num, labels);
         writeTier(file, tier.tier_num + 1, tier.name, labels, x_end);
     }
-    // A write that failed (a full disk) leaves the stream failed, as does a failed close.
-    const bool written = file.good();
-    file.close();
-    if (!written || file.fail()) {
-        removeCutShort(path);
+    if (!replacing.commit()) {
         logSaveError(path);
         return false;
     }

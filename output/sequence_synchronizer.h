@@ -46,8 +46,9 @@ class SequenceSynchronizer {
     // "norm", "margins" and the hypothesis tiers, as the settings enable them.
     // Pads each hypothesis with 'c' (cut) to the number of codes. True when
     // written or when no tier kind is enabled; false, after one logged line,
-    // when the file cannot be opened or written or a hypothesis is too long. A file
-    // whose writing failed is removed.
+    // when the file cannot be opened or written or a hypothesis is too long. A regular
+    // file is replaced only by a whole TextGrid (replacing_file.h): after a failure it
+    // holds what it held before.
     bool buildTextGrid(std::string path, bool final);
 
     // The session tag: `number` in five digits, zero-padded ("00005"). Above
@@ -58,10 +59,10 @@ class SequenceSynchronizer {
     // Starts a session: resets the channels, gives `nbest_num` empty
     // hypotheses, closes the dump files a session never closed left open, and
     // numbers the session one above the counter file's number (1 for a counter
-    // file holding no number; 1 after a warning for a negative one or one
-    // without a successor in int). Logs "current session is: " and the number.
-    // False when the counter file could not be read; it is then recreated
-    // holding "0" and the session is 1.
+    // file holding no number, -4 for -5; 1 after a warning for one without a
+    // successor in int or a first token longer than MAX_TOKEN_BYTES). Logs "current session is: "
+    // and the number. False when the counter file could not be read; it is then recreated holding
+    // "0" and the session is 1.
     bool openSession();
 
     // The five channel dumps, one call per frame. The first call of a channel

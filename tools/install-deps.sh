@@ -2,25 +2,39 @@
 # Installs from Debian's packages what building and testing tarvik needs;
 # with --training, also what the model pipeline in training/ needs; with
 # --fuzz, also clang and libFuzzer for the fuzz targets of tests/fuzz/.
+# Usage: install-deps.sh [--training] [--fuzz] (either, both, in any order)
 set -euo pipefail
 
-# Build and tests.
+training=false
+fuzz=false
+for option in "$@"; do
+  case "$option" in
+    --training) training=true ;;
+    --fuzz) fuzz=true ;;
+    *)
+      echo "usage: install-deps.sh [--training] [--fuzz]" >&2
+      exit 2
+      ;;
+  esac
+done
+
+# Build and tests (python3-numpy: the Python tests of training/corpus).
 packages=(
   build-essential cmake clang-format
   libgtest-dev libbenchmark-dev
-  praat
+  praat python3-numpy
 )
 # With --training: the model pipeline and its data sources as well.
-if [ "${1:-}" = "--training" ]; then
+if $training; then
   packages+=(
-    python3-torch python3-numpy ffmpeg sox
+    python3-torch ffmpeg sox
     asterisk-core-sounds-en-g722 asterisk-core-sounds-es-g722
     asterisk-core-sounds-fr-g722 asterisk-core-sounds-it-g722
     espeak-ng festival festvox-kallpc16k festlex-cmu flite asterisk-moh-opsound-wav
   )
 fi
 # With --fuzz: clang with its sanitizer and libFuzzer runtimes.
-if [ "${1:-}" = "--fuzz" ]; then
+if $fuzz; then
   packages+=(clang libclang-rt-14-dev)
 fi
 

@@ -1,35 +1,28 @@
-// tarvik_frames: runs the command-line road over a recording and writes, per
+// tarvik_frames: runs tarvik's pipeline over a recording and writes, per
 // frame handed back, its index, speech_post (round-trip precision), is_speech
 // and kept, tab-separated, after a header line (the layout of the golden frames.tsv). Reads
 // media.am and media.norm from the working directory, as tarvik does. Usage: tarvik_frames
 // [--network-input inputs.f64] input.wav output.tsv ("-" for standard output). With
 // --network-input it also writes every frame as the network was fed it (normalised by the
-// adaptive normaliser), 39 native little-endian doubles per frame. Exit status: 0 on success,
-// 1 on a load or write failure, 2 on wrong usage.
+// adaptive normaliser), 39 native little-endian doubles per frame. Console lines go to standard
+// error. Exit status as tarvik's: 0 on success, 1 on a load or write failure, 2 on wrong usage.
 #include <charconv>
 #include <cstdio>
 #include <string>
 
 #include "app/console.h"
 #include "app/driver.h"
+#include "frontend/chain.h"
 #include "frontend/signal.h"
 
 namespace {
 
-std::FILE* out = nullptr;
-std::FILE* inputs_out = nullptr;
-long frame_index = 0;
-
 // speech_post in the shortest text that reads back as the same double.
-void writeFrame(double speech_post, bool is_speech, bool kept) {
+void writeFrame(std::FILE* out, long index, double speech_post, bool is_speech, bool kept) {
     char post[32];
     const auto end = std::to_chars(post, post + sizeof post, speech_post).ptr;
-    std::fprintf(out, "%ld\t%.*s\t%d\t%d\n", frame_index++, static_cast<int>(end - post), post,
+    std::fprintf(out, "%ld\t%.*s\t%d\t%d\n", index, static_cast<int>(end - post), post,
                  is_speech ? 1 : 0, kept ? 1 : 0);
-}
-
-void writeInput(const double* normalised) {
-    std::fwrite(normalised, sizeof(double), tarvik::kFeaturesNum, inputs_out);
 }
 
 // Flushes and closes `file` (unless it is standard output); false when anything failed.
@@ -39,49 +32,70 @@ bool finish(std::FILE* file) {
     return written;
 }
 
+// Opens `path` for writing; null after an error line.
+std::FILE* create(const std::string& path, const char* mode) {
+    std::FILE* file = std::fopen(path.c_str(), mode);
+    if (file == nullptr) tarvik::printLine("ERROR: cannot create: " + path);
+    return file;
+}
+
+// Runs the pipeline over the loaded `signal`, writing the frames to `out` and, when `inputs_out` is
+// not null, the network's inputs to it.
+void writeFrames(tarvik::Signal& signal, std::FILE* out, std::FILE* inputs_out) {
+    using namespace tarvik;
+    long index = 0;
+    frame_observer = [&](double speech_post, bool is_speech, bool kept) {
+        writeFrame(out, index++, speech_post, is_speech, kept);
+    };
+    if (inputs_out != nullptr) {
+        input_observer = [inputs_out](const double* normalised) {
+            std::fwrite(normalised, sizeof(double), FEATURES_NUM, inputs_out);
+        };
+    }
+    std::fprintf(out, "index\tspeech_post\tis_speech\tkept\n");
+    FeatureChain chain;
+    runFrameLoop(signal, chain.last);
+    frame_observer = nullptr;
+    input_observer = nullptr;
+}
+
+int run(const std::string& input_path, const std::string& output_path,
+        const std::string& inputs_path) {
+    using namespace tarvik;
+    if (!startPipeline()) return STATUS_FAILURE;
+    Signal signal;
+    if (!loadRecording(signal, input_path)) return STATUS_FAILURE;
+    std::FILE* inputs_out = nullptr;
+    if (!inputs_path.empty() && (inputs_out = create(inputs_path, "wb")) == nullptr) {
+        return STATUS_FAILURE;
+    }
+    std::FILE* out = output_path == "-" ? stdout : create(output_path, "w");
+    if (out == nullptr) {
+        if (inputs_out != nullptr) finish(inputs_out);
+        return STATUS_FAILURE;
+    }
+    writeFrames(signal, out, inputs_out);
+    bool written = finish(out);
+    if (!written) printLine("ERROR: cannot write: " + output_path);
+    if (inputs_out != nullptr && !finish(inputs_out)) {
+        printLine("ERROR: cannot write: " + inputs_path);
+        written = false;
+    }
+    return written ? 0 : STATUS_FAILURE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace tarvik;
+    setConsoleStream(stderr);
     const bool with_inputs = argc > 1 && std::string(argv[1]) == "--network-input";
     const int first = with_inputs ? 3 : 1;
     if (argc != first + 2) {
         printLine("usage: tarvik_frames [--network-input inputs.f64] input.wav output.tsv");
-        return 2;
+        return STATUS_USAGE;
     }
-    const std::string input_path = argv[first];
-    const std::string output_path = argv[first + 1];
-    if (!startPipeline()) return 1;
-
-    FeatureChain chain;
-    Signal signal;
-    if (signal.loadFile(input_path, "", true) < 0) {
-        printLine("ERROR: cannot load: " + input_path);
-        return 1;
-    }
-    signal.setFrame(25, 0.6);
-    if (with_inputs) {
-        inputs_out = std::fopen(argv[2], "wb");
-        if (inputs_out == nullptr) {
-            printLine("ERROR: cannot create: " + std::string(argv[2]));
-            return 1;
-        }
-        input_observer = writeInput;
-    }
-    out = output_path == "-" ? stdout : std::fopen(output_path.c_str(), "w");
-    if (out == nullptr) {
-        printLine("ERROR: cannot create: " + output_path);
-        return 1;
-    }
-    std::fprintf(out, "index\tspeech_post\tis_speech\tkept\n");
-    frame_observer = writeFrame;
-    runFrameLoop(signal, chain.last);
-    bool written = finish(out);
-    if (!written) printLine("ERROR: cannot write: " + output_path);
-    if (inputs_out != nullptr && !finish(inputs_out)) {
-        printLine("ERROR: cannot write: " + std::string(argv[2]));
-        written = false;
-    }
+    const int status = run(argv[first], argv[first + 1], with_inputs ? argv[2] : "");
     releasePipeline();
-    return written ? 0 : 1;
+    return status;
 }

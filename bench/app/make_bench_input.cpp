@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/frontend/wav_fixture.h"
 #include "tests/network/model_files.h"
+#include "tests/support/wav_fixture.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     const long seconds = std::atol(argv[2]);
-    tarvik::testing::writeWav(dir + "/hour.wav", syntheticRecording(seconds * 16000));
+    tarvik::test_support::writeWav(dir + "/hour.wav", syntheticRecording(seconds * 16000));
     const tarvik::BLSTMTopology topology{39, 1, 8, 4, true, 8, 4, true};
     const bool ok = tarvik::writeModelFile(dir + "/media.am", topology,
                                            tarvik::randomParameters(topology, 11, 0.3)) &&

@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "frontend/chain.h"
-#include "frontend/delta.h"
-#include "frontend/feat.h"
 #include "frontend/signal.h"
 
 namespace {
@@ -95,20 +93,18 @@ int main() {
 
     tarvik::Signal signal;
     signal.loadFile(PATH, "", true);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(tarvik::FRAME_MS, tarvik::FRAME_OVERLAP);
     std::remove(PATH);
     double best_chain = 1e9;
     double best_chain_cpu = 1e9;
     long frames = 0;
     double checksum = 0.0;
     for (int run = 0; run < 2; ++run) {
-        tarvik::Feat feat(1);
-        tarvik::Delta delta1(&feat, 13, 0, 13, 1);
-        tarvik::Delta delta2(&delta1, 26, 13, 13, 1);
+        tarvik::FeatureChain chain;
         frames = 0;
         const auto start = std::chrono::steady_clock::now();
         const std::clock_t cpu_start = std::clock();
-        tarvik::driveChain(signal, delta2, [&](double* frame) {
+        tarvik::driveChain(signal, chain.last, [&](double* frame) {
             ++frames;
             checksum += frame[12];
         });

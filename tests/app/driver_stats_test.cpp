@@ -9,9 +9,9 @@ namespace tarvik {
 namespace {
 
 TEST(DriverStats, RunningStatisticsAreThoseOfTheFramesSeen) {
-    std::vector<std::vector<double>> frames(5, std::vector<double>(kFeaturesNum));
+    std::vector<std::vector<double>> frames(5, std::vector<double>(FEATURES_NUM));
     for (int k = 0; k < 5; ++k) {
-        for (int i = 0; i < kFeaturesNum; ++i) frames[k][i] = (k + 1) * (i - 19) + 0.25 * k * k;
+        for (int i = 0; i < FEATURES_NUM; ++i) frames[k][i] = (k + 1) * (i - 19) + 0.25 * k * k;
     }
     stats_count = 0;
     stats_mean.fill(0.0);
@@ -20,7 +20,7 @@ TEST(DriverStats, RunningStatisticsAreThoseOfTheFramesSeen) {
     for (const auto& frame : frames) updateStats(frame.data());
 
     EXPECT_EQ(stats_count, 5);
-    for (int i = 0; i < kFeaturesNum; ++i) {
+    for (int i = 0; i < FEATURES_NUM; ++i) {
         double mean = 0.0;
         for (const auto& frame : frames) mean += frame[i] / 5;
         double m2 = 0.0;

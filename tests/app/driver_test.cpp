@@ -1,6 +1,7 @@
 // The tarvik process end to end: console lines, exit status and TextGrid.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -8,17 +9,17 @@
 #include <vector>
 
 #include "tests/app/process_samples.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
 
 namespace fs = std::filesystem;
 using app_test::ProcessRun;
-using app_test::readFile;
+using test_support::readFile;
 
-const std::string kGolden = std::string(TARVIK_TEST_DATA) + "/golden/";
-const std::string kUsage = "./tarvik [input.wav] [output.TextGrid]\n";
+const std::string GOLDEN = std::string(TARVIK_TEST_DATA) + "/golden/";
+const std::string USAGE = "./tarvik [input.wav] [output.TextGrid]\n";
 
 // Runs `binary` (tarvik by default) with `args`, already quoted for the shell, in `dir`.
 ProcessRun runTarvik(const fs::path& dir, const std::string& args,
@@ -27,13 +28,7 @@ ProcessRun runTarvik(const fs::path& dir, const std::string& args,
 }
 
 // A fresh working directory named after the test, holding the golden model pair.
-fs::path workDir() {
-    const fs::path dir =
-        fs::current_path() /
-        ("driver_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    app_test::prepareWorkDir(dir);
-    return dir;
-}
+fs::path workDir() { return app_test::testWorkDir("driver_"); }
 
 std::string startLines(const std::string& in, const std::string& out) {
     return in + " -> " + out + "\nInitializing...\n";
@@ -43,26 +38,26 @@ TEST(Driver, WrongArgumentCountPrintsUsageOnly) {
     const fs::path dir = workDir();
     for (const std::string args : {"", "in.wav", "in.wav out.TextGrid extra"}) {
         const ProcessRun run = runTarvik(dir, args);
-        EXPECT_EQ(run.output, kUsage) << args;
+        EXPECT_EQ(run.output, USAGE) << args;
         EXPECT_EQ(run.status, 2) << args;
     }
 }
 
 TEST(Driver, GoldenRunPrintsEightLinesAndWritesTheTextGrid) {
     const fs::path dir = workDir();
-    fs::copy_file(kGolden + "speech.wav", dir / "speech.wav");
+    fs::copy_file(GOLDEN + "speech.wav", dir / "speech.wav");
     const ProcessRun run = runTarvik(dir, "speech.wav speech.TextGrid");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, readFile(kGolden + "console.txt"));
-    EXPECT_EQ(readFile(dir / "speech.TextGrid"), readFile(kGolden + "speech.TextGrid"));
+    EXPECT_EQ(run.output, readFile(GOLDEN + "console.txt"));
+    EXPECT_EQ(readFile(dir / "speech.TextGrid"), readFile(GOLDEN + "speech.TextGrid"));
 }
 
 TEST(Driver, FramesToolWritesTheDecisionOfEveryFrame) {
     const fs::path dir = workDir();
-    fs::copy_file(kGolden + "speech.wav", dir / "speech.wav");
+    fs::copy_file(GOLDEN + "speech.wav", dir / "speech.wav");
     const ProcessRun run = runTarvik(dir, "speech.wav frames.tsv", TARVIK_FRAMES_TOOL);
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(kGolden + "frames.tsv"));
+    EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(GOLDEN + "frames.tsv"));
 }
 
 // Reads whitespace-separated numbers.
@@ -75,15 +70,15 @@ std::vector<double> readNumbers(const fs::path& path) {
 
 TEST(Driver, FramesToolWritesTheNetworkInput) {
     const fs::path dir = workDir();
-    fs::copy_file(kGolden + "speech.wav", dir / "speech.wav");
+    fs::copy_file(GOLDEN + "speech.wav", dir / "speech.wav");
     const ProcessRun run =
         runTarvik(dir, "--network-input inputs.f64 speech.wav frames.tsv", TARVIK_FRAMES_TOOL);
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(kGolden + "frames.tsv"));
+    EXPECT_EQ(readFile(dir / "frames.tsv"), readFile(GOLDEN + "frames.tsv"));
 
     const std::string bytes = readFile(dir / "inputs.f64");
-    const std::vector<double> features = readNumbers(kGolden + "features.tsv");  // index + 39
-    const std::vector<double> norm = readNumbers(kGolden + "media.norm");        // 39, means, sds
+    const std::vector<double> features = readNumbers(GOLDEN + "features.tsv");  // index + 39
+    const std::vector<double> norm = readNumbers(GOLDEN + "media.norm");        // 39, means, sds
     ASSERT_EQ(bytes.size(), features.size() / 40 * 39 * sizeof(double));
     std::vector<double> inputs(bytes.size() / sizeof(double));
     std::memcpy(inputs.data(), bytes.data(), bytes.size());
@@ -114,13 +109,13 @@ void makeOutputDir(const fs::path& dir) { fs::create_directory(dir / "out.TextGr
 void modelOf13Inputs(const fs::path& dir) {
     std::string bytes = readFile(dir / "media.am");
     bytes.replace(0, 4, std::string("\x0d\0\0\0", 4));
-    testing::writeBytes((dir / "media.am").string(), {bytes.begin(), bytes.end()});
+    test_support::writeBytes((dir / "media.am").string(), {bytes.begin(), bytes.end()});
 }
 
-void writeWavOf(const fs::path& path, const testing::WavFormat& format) {
-    auto bytes = testing::wavHeader(format, 4 * 4410);
+void writeWavOf(const fs::path& path, const test_support::WavFormat& format) {
+    auto bytes = test_support::wavHeader(format, 4 * 4410);
     bytes.resize(bytes.size() + 4 * 4410, 0);
-    testing::writeBytes(path.string(), bytes);
+    test_support::writeBytes(path.string(), bytes);
 }
 void stereo44k(const fs::path& dir) { writeWavOf(dir / "in.wav", {1, 2, 44100, 16}); }
 void eightBit(const fs::path& dir) { writeWavOf(dir / "in.wav", {1, 1, 16000, 8}); }
@@ -129,15 +124,17 @@ void eightBit(const fs::path& dir) { writeWavOf(dir / "in.wav", {1, 1, 16000, 8}
 void riffCutShort(const fs::path& dir) {
     std::vector<unsigned char> bytes(43, 0);
     std::copy_n("RIFF", 4, bytes.begin());
-    testing::writeBytes((dir / "in.wav").string(), bytes);
+    test_support::writeBytes((dir / "in.wav").string(), bytes);
 }
 
 // The golden speech four times over: a TextGrid of a few kilobytes.
 void longSpeech(const fs::path& dir) {
-    const std::string wav = readFile(kGolden + "speech.wav");
-    std::string bytes = wav.substr(0, 44);
+    const std::string wav = readFile(GOLDEN + "speech.wav");
+    std::string bytes = wav.substr(0, 40);
+    const auto data_bytes = static_cast<std::uint32_t>(4 * (wav.size() - 44));
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(data_bytes >> (8 * i)));
     for (int i = 0; i < 4; ++i) bytes += wav.substr(44);
-    testing::writeBytes((dir / "in.wav").string(), {bytes.begin(), bytes.end()});
+    test_support::writeBytes((dir / "in.wav").string(), {bytes.begin(), bytes.end()});
 }
 
 TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
@@ -176,9 +173,12 @@ TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
         {"directory as input", makeInputDir, "dir.wav", "out.TextGrid",
          loaded + "Loading audio file: dir.wav\nERROR: cannot load: dir.wav\n"},
         {"stereo 44.1 kHz", stereo44k, "in.wav", "out.TextGrid",
-         loading + "ERROR: in.wav: not 16 kHz mono 16-bit PCM\nERROR: cannot load: in.wav\n"},
+         loading +
+             "ERROR: in.wav: not 16 kHz mono 16-bit PCM: stereo, 44100 Hz\nERROR: cannot load: "
+             "in.wav\n"},
         {"8-bit", eightBit, "in.wav", "out.TextGrid",
-         loading + "ERROR: in.wav: not 16 kHz mono 16-bit PCM\nERROR: cannot load: in.wav\n"},
+         loading +
+             "ERROR: in.wav: not 16 kHz mono 16-bit PCM: 8-bit\nERROR: cannot load: in.wav\n"},
         {"RIFF header cut short", riffCutShort, "in.wav", "out.TextGrid",
          loading + "ERROR: in.wav: RIFF header cut short\nERROR: cannot load: in.wav\n"},
         {"missing output directory", nullptr, "in.wav", "nodir/out.TextGrid",
@@ -192,7 +192,7 @@ TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
     };
     for (const Case& c : cases) {
         const fs::path dir = workDir();
-        testing::writeWav((dir / "in.wav").string(), std::vector<int16_t>(16000, 100));
+        test_support::writeWav((dir / "in.wav").string(), std::vector<int16_t>(16000, 100));
         if (c.prepare != nullptr) c.prepare(dir);
         const ProcessRun run =
             app_test::runProcess(dir, TARVIK_BINARY, c.input + " " + c.output, c.before);
@@ -212,7 +212,7 @@ TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
 TEST(Driver, ShortAndOddRecordingsAreWritten) {
     const fs::path dir = workDir();
     for (const auto& sample : app_test::recordingSamples()) {
-        testing::writeBytes((dir / "in.wav").string(), sample.bytes);
+        test_support::writeBytes((dir / "in.wav").string(), sample.bytes);
         fs::remove(dir / "out.TextGrid");
         const ProcessRun run = runTarvik(dir, "in.wav out.TextGrid");
         EXPECT_EQ(run.status, 0) << sample.name << "\n" << run.output;

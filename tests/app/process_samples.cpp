@@ -4,10 +4,9 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/files.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik::app_test {
 
@@ -36,19 +35,18 @@ void prepareWorkDir(const fs::path& dir) {
     fs::copy_file(golden + "media.am", dir / "media.am");
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+fs::path testWorkDir(const std::string& prefix) {
+    const fs::path dir = fs::current_path() / (prefix + test_support::testName());
+    prepareWorkDir(dir);
+    return dir;
 }
 
 namespace {
 
 // A canonical 16 kHz mono 16-bit file of `count` samples of one value.
 std::vector<unsigned char> steady(int count) {
-    auto bytes = testing::wavHeader({}, static_cast<std::uint32_t>(2 * count));
-    const auto data = testing::sampleBytes(std::vector<int16_t>(count, 250));
+    auto bytes = test_support::wavHeader({}, static_cast<std::uint32_t>(2 * count));
+    const auto data = test_support::sampleBytes(std::vector<int16_t>(count, 250));
     bytes.insert(bytes.end(), data.begin(), data.end());
     return bytes;
 }
@@ -76,6 +74,31 @@ const std::vector<RecordingSample>& recordingSamples() {
         {"one second", steady(16000), "0.9975", 1},
     };
     return samples;
+}
+
+int writeManifest(int argc, char** argv, std::size_t count,
+                  const std::function<ManifestRun(std::size_t i, const fs::path& dir)>& run) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <directory>\n", argv[0]);
+        return 2;
+    }
+    const fs::path root = fs::absolute(argv[1]);
+    std::FILE* manifest = std::fopen((root / "manifest.tsv").c_str(), "w");
+    if (manifest == nullptr) return 1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const fs::path dir = root / std::to_string(i + 1);
+        prepareWorkDir(dir);
+        const ManifestRun done = run(i, dir);
+        if (done.result.status != 0) {
+            std::fprintf(stderr, "%s: exit status %d\n%s", done.name.c_str(), done.result.status,
+                         done.result.output.c_str());
+            std::fclose(manifest);
+            return 1;
+        }
+        std::fprintf(manifest, "%s\t1\t%s\t%d\n", (dir / done.text_grid).c_str(), done.xmax.c_str(),
+                     done.intervals);
+    }
+    return std::fclose(manifest) == 0 ? 0 : 1;
 }
 
 }  // namespace tarvik::app_test

@@ -17,7 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kModels = TARVIK_MODELS;
+const fs::path MODELS = TARVIK_MODELS;
 
 // Frame j of the TextGrid is the interval around 10 j + 2 ms (its boundaries lie at 10 j + 7.5).
 std::vector<int> framesOf(const TextGridIntervals& tier, std::size_t frames) {
@@ -36,7 +36,7 @@ TEST(ShippedModel, SampleAgreesWithItsReference) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     for (const char* name : {"media.am", "media.norm", "sample.wav"})
-        fs::copy_file(kModels / name, dir / name);
+        fs::copy_file(MODELS / name, dir / name);
     const app_test::ProcessRun run =
         app_test::runProcess(dir, TARVIK_BINARY, "sample.wav out.TextGrid");
     ASSERT_EQ(run.status, 0) << run.output;
@@ -44,7 +44,7 @@ TEST(ShippedModel, SampleAgreesWithItsReference) {
     TextGridIntervals tier;
     ASSERT_EQ(readTextGridIntervals((dir / "out.TextGrid").string(), tier), TextGridRead::OK);
     std::vector<int> reference;
-    std::ifstream in(kModels / "sample.ref.tsv");
+    std::ifstream in(MODELS / "sample.ref.tsv");
     for (int label = 0; in >> label;) reference.push_back(label);
     ASSERT_GT(reference.size(), 0u);
     const std::vector<int> decided = framesOf(tier, reference.size());

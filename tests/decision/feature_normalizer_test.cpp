@@ -12,6 +12,8 @@
 namespace tarvik {
 namespace {
 
+using test_support::writeFile;
+
 TEST(FeatureNormalizer, StartsWithZeroMeansAndUnitDeviations) {
     FeatureNormalizer normalizer(3, 4);
     EXPECT_EQ(inUse(normalizer.means, 3), std::vector<double>(3, 0.0));
@@ -152,12 +154,12 @@ TEST(FeatureNormalizer, NegativeSumOfSquaresFromRoundingIsClampedToZero) {
 
 TEST(FeatureNormalizer, NormalizeUsesTheValuesInUse) {
     FeatureNormalizer normalizer(3, 4);
-    loadFrom(normalizer, "3 1 2 3 0.5 4 -1");
+    loadFrom(normalizer, "3 1 2 3 0.5 4 0.25");
     double frame[3] = {2, 2, 1};
     normalizer.normalize(frame);
     EXPECT_EQ(frame[0], 2.0);
     EXPECT_EQ(frame[1], 0.0);
-    EXPECT_EQ(frame[2], 2.0);
+    EXPECT_EQ(frame[2], -8.0);
 }
 
 }  // namespace

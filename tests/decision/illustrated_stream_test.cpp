@@ -1,6 +1,6 @@
-// The illustrated stream of the decider (margin 2, min_norm_dur 4: threshold 2.0), over a network
-// that gives each frame its posterior exactly, so that frame 8's 0.6 meets the confidence
-// threshold exactly.
+// A short stream through the decider (margin 2, min_norm_dur 4: threshold 2.0) whose every
+// decision is worked out by hand, over a network that gives each frame its posterior exactly, so
+// that frame 8's 0.6 meets the confidence threshold exactly.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include "decision/speech_decider.h"
 #include "tests/decision/choice_network.h"
 #include "tests/decision/popped_frames.h"
-#include "tests/decision/scratch_file.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
@@ -21,7 +21,7 @@ struct Row {
     bool kept;
 };
 
-// Frames 0-13 of the illustration; frame 14 waits for look-ahead.
+// Frames 0-13 of the stream; frame 14 waits for look-ahead.
 const std::vector<Row> SETTLED_BEFORE_FLUSH = {
     {0.1, false, false}, {0.55, false, false}, {0.2, false, true}, {0.1, false, true},
     {0.7, true, true},   {0.9, true, true},    {0.8, true, true},  {0.3, true, true},
@@ -38,7 +38,7 @@ const std::vector<double> POSTERIORS = {0.1, 0.55, 0.2, 0.1, 0.7, 0.9, 0.8, 0.3,
 class IllustratedStream : public testing::Test {
   protected:
     void SetUp() override {
-        const std::string model = scratchFile(".am");
+        const std::string model = test_support::scratchFile(".am");
         ASSERT_TRUE(network.write(model));
         decider.setMargins(2, 4);
         ASSERT_TRUE(decider.loadModel(model));
@@ -85,7 +85,7 @@ TEST_F(IllustratedStream, NetworkGivesTheIllustratedPosteriorsExactly) {
 }
 
 TEST_F(IllustratedStream, FourteenFramesSettleAndFrame14WaitsForLookAhead) {
-    // Answers come 20 at a time: four frames of 0.1 go first, so that the illustrated frames
+    // Answers come 20 at a time: four frames of 0.1 go first, so that the stream's frames
     // are frames 4-19 of the first answered block and frame 14's scan meets frame 20, the
     // first unanswered one.
     for (int k = 0; k < 4; ++k) push(0.1);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -9,8 +10,8 @@
 #include <vector>
 
 #include "tests/decision/popped_frames.h"
-#include "tests/decision/scratch_file.h"
 #include "tests/network/model_files.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
@@ -18,22 +19,35 @@ namespace {
 // The test networks follow input value 0 of each frame: posterior about
 // sigmoid(gain * g(g(x))), g(x) = 4 sigmoid(x) - 2, from the network's tables.
 // With x = +-1000 and gain 1000 the table ends give exactly 1.0 and about 1e-308, with
-// x = 0 exactly 0.5; with gain -infinity, x = 0 gives a posterior that is not a number.
+// x = 0 exactly 0.5. Model files hold finite weights only: under NAN_GAIN the backward
+// layer follows input value 1 with the opposite, largest finite weight, so that input
+// values 0 and 1 both at 1000 give inf - inf, a posterior that is not a number.
 constexpr double EXACT_GAIN = 1000.0;
-constexpr double NAN_GAIN = -std::numeric_limits<double>::infinity();
+constexpr double NAN_GAIN = std::numeric_limits<double>::max();
 
-// Input value 0 for a posterior code: '1' gives 1.0, 'h' 0.5, '0' about 0, 'n' NaN
-// ('n' needs NAN_GAIN, under which the signs of '1' and '0' swap).
-double exactInput(char code, double gain) {
-    const double sign = gain < 0 ? -1.0 : 1.0;
+// Input value 0 for a posterior code: '1' gives 1.0, 'h' 0.5, '0' about 0, and 'n' (with
+// input value 1 at 1000, under NAN_GAIN) NaN.
+double exactInput(char code, double /*gain*/) {
     switch (code) {
         case '1':
-            return sign * 1000.0;
+        case 'n':
+            return 1000.0;
         case '0':
-            return sign * -1000.0;
+            return -1000.0;
         default:
             return 0.0;
     }
+}
+
+// The follower of input 0, and under NAN_GAIN the opposed follower of input 1.
+BLSTMParameters testParameters(int features, double gain) {
+    BLSTMParameters params = followerParameters(features, 0, gain);
+    if (gain == NAN_GAIN) {
+        params.bwd_weights[2 * (features + 1) + 1] = 1.0;
+        params.bwd_biases = {30.0, -30.0, 30.0};
+        params.out_weights = {gain, -gain};
+    }
+    return params;
 }
 
 class Decider : public testing::Test {
@@ -41,10 +55,11 @@ class Decider : public testing::Test {
     // A decider for `features` values per frame over a follower network of input 0, with
     // means 0 and deviations 1, reset and ready for frames.
     void start(int margin, int min_norm_dur, double gain = EXACT_GAIN, int features = 1) {
+        if (gain == NAN_GAIN) features = std::max(features, 2);
         features_num = features;
-        const std::string model = scratchFile(".am");
-        ASSERT_TRUE(writeModelFile(model, followerTopology(features),
-                                   followerParameters(features, 0, gain)));
+        const std::string model = test_support::scratchFile(".am");
+        ASSERT_TRUE(
+            writeModelFile(model, followerTopology(features), testParameters(features, gain)));
         decider = std::make_unique<SpeechDecider>(0, features);
         EXPECT_TRUE(decider->setMargins(margin, min_norm_dur));
         ASSERT_TRUE(decider->loadModel(model));
@@ -54,13 +69,14 @@ class Decider : public testing::Test {
         decider->reset();
         this->gain = gain;
     }
-    void push(double input0) {
+    void push(double input0, double input1 = 0.0) {
         std::vector<double> frame(features_num, 0.0);
         frame[0] = input0;
+        if (features_num > 1) frame[1] = input1;
         pushAndPop(*decider, frame, popped);
     }
     void pushCodes(const std::string& codes) {
-        for (char code : codes) push(exactInput(code, gain));
+        for (char code : codes) push(exactInput(code, gain), code == 'n' ? 1000.0 : 0.0);
     }
     bool finish() { return flushAndPop(*decider, features_num, popped); }
 

@@ -6,10 +6,8 @@
 #include <vector>
 
 #include "frontend/chain.h"
-#include "frontend/delta.h"
-#include "frontend/feat.h"
 #include "frontend/signal.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
@@ -17,15 +15,13 @@ namespace {
 constexpr int SECOND = 16000;
 
 std::vector<std::vector<double>> chainFrames(const std::string& path) {
-    Feat feat(1);
-    Delta delta1(&feat, 13, 0, 13, 1);
-    Delta delta2(&delta1, 26, 13, 13, 1);
+    FeatureChain chain;
     Signal signal;
     EXPECT_EQ(signal.loadFile(path, "", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     std::vector<std::vector<double>> frames;
-    driveChain(signal, delta2, [&](double* frame) { frames.emplace_back(frame, frame + 39); });
-    EXPECT_EQ(delta2.getDim(), 39);
+    driveChain(signal, chain.last, [&](double* frame) { frames.emplace_back(frame, frame + 39); });
+    EXPECT_EQ(chain.last.getDim(), 39);
     return frames;
 }
 
@@ -36,7 +32,7 @@ TEST(PipelineTest, ToneBetweenSilences) {
         samples[i] = static_cast<int16_t>(
             std::lround(8000.0 * std::sin(2.0 * std::numbers::pi * (i % 16) / 16)));
     }
-    testing::writeWav("tone.wav", samples);
+    test_support::writeWav("tone.wav", samples);
     const auto frames = chainFrames("tone.wav");
     ASSERT_EQ(frames.size(), 300u);
 
@@ -77,7 +73,7 @@ TEST(PipelineTest, RecordingsOfZeroOneAndTwoFrames) {
     for (const Case c :
          {Case{0, 0}, Case{159, 0}, Case{319, 0}, Case{320, 2}, Case{479, 2}, Case{480, 3}}) {
         std::vector<int16_t> samples(c.samples, 1000);
-        testing::writeWav("short.wav", samples);
+        test_support::writeWav("short.wav", samples);
         const auto frames = chainFrames("short.wav");
         EXPECT_EQ(frames.size(), c.frames) << c.samples;
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "frontend/chain.h"
 #include "frontend/signal.h"
 
 namespace {
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
     const int loaded = signal.loadFile(dir + "/labelled.wav", dir + "/labelled.TextGrid", true);
     expect(loaded == tarvik::Signal::LOAD_OK,
            "load result " + std::to_string(loaded) + ": " + tarvik::Signal::loadResultText(loaded));
-    signal.setFrame(25, 0.6);
+    signal.setFrame(tarvik::FRAME_MS, tarvik::FRAME_OVERLAP);
     expect(signal.getIntervalCount(0) == 3,
            std::to_string(signal.getIntervalCount(0)) + " intervals, expected 3");
 

@@ -4,19 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "frontend/chain.h"
 #include "frontend/signal.h"
-#include "tests/frontend/text_grid_fixture.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/text_grid_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
 
-using testing::oneTierTextGrid;
-using testing::TextGridInterval;
-using testing::writeText;
-using testing::writeWav;
-
-std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+using test_support::oneTierTextGrid;
+using test_support::testName;
+using test_support::TextGridInterval;
+using test_support::writeFile;
+using test_support::writeWav;
 
 // Writes a headered recording of `samples` zeros and a TextGrid of `intervals`; returns the
 // recording's path, the TextGrid's path is the same with ".TextGrid" appended.
@@ -24,12 +24,12 @@ std::string writeLabelled(const std::string& stem, int samples, const std::strin
                           const std::vector<TextGridInterval>& intervals) {
     const std::string wav = testName() + stem + ".wav";
     writeWav(wav, std::vector<int16_t>(samples, 0));
-    writeText(wav + ".TextGrid", oneTierTextGrid(xmax, intervals));
+    writeFile(wav + ".TextGrid", oneTierTextGrid(xmax, intervals));
     return wav;
 }
 
 // 0 to 0.5 s "sil", 0.5 to 1.2 s "spc", 1.2 to 2.3 s "sil".
-const std::vector<TextGridInterval> kWorkedExample = {
+const std::vector<TextGridInterval> WORKED_EXAMPLE = {
     {"0", "0.5", "sil"}, {"0.5", "1.2", "spc"}, {"1.2", "2.3", "sil"}};
 
 // Every frame the walk yields (global index, -1 for a null) until `nulls_at_end` nulls in a row,
@@ -56,9 +56,9 @@ std::vector<int> range(int first, int last) {
 class WorkedExample : public ::testing::Test {
   protected:
     void SetUp() override {
-        wav = writeLabelled("", 36800, "2.3", kWorkedExample);
+        wav = writeLabelled("", 36800, "2.3", WORKED_EXAMPLE);
         ASSERT_EQ(signal.loadFile(wav, wav + ".TextGrid", true), Signal::LOAD_OK);
-        signal.setFrame(25, 0.6);
+        signal.setFrame(FRAME_MS, FRAME_OVERLAP);
         ASSERT_EQ(signal.getFrameCount(0), 230);
     }
     std::string wav;
@@ -118,7 +118,7 @@ TEST_F(WorkedExample, SecondSourceWithoutTextGrid) {
     const std::string plain = testName() + "plain.wav";
     writeWav(plain, std::vector<int16_t>(1600, 0));
     ASSERT_EQ(signal.loadFile(plain, "", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     EXPECT_TRUE(signal.hasSourceWithoutIntervals());
     EXPECT_EQ(signal.getTotalIntervals(), 3);
     EXPECT_EQ(signal.getIntervalCount(1), 0);
@@ -135,10 +135,10 @@ TEST_F(WorkedExample, SecondSourceWithoutTextGrid) {
 }
 
 TEST(SignalIntervalsTest, CheckLabelsReportsARecordingOneFrameShort) {
-    const std::string wav = writeLabelled("", 36640, "2.3", kWorkedExample);
+    const std::string wav = writeLabelled("", 36640, "2.3", WORKED_EXAMPLE);
     Signal signal;
     ASSERT_EQ(signal.loadFile(wav, wav + ".TextGrid", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     EXPECT_EQ(signal.checkLabels(), "ERR:" + wav + " \n230=229 \n");
 }
 
@@ -161,7 +161,7 @@ TEST(SignalIntervalsTest, IntervalEndingBeforeTheFirstFrameCentreHasNoFrame) {
         writeLabelled("", 16000, "1", {{"0", "0.012", "x"}, {"0.012", "1", "y"}});
     Signal signal;
     ASSERT_EQ(signal.loadFile(wav, wav + ".TextGrid", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     EXPECT_EQ(signal.firstInterval(), 0);
     EXPECT_EQ(signal.getIntervalLength(), 0);  // last frame -1
     EXPECT_EQ(signal.nextInterval(), 0);
@@ -180,7 +180,7 @@ TEST(SignalIntervalsTest, IntervalsPastTheRecordingYieldOnlyItsFrames) {
         writeLabelled("", 16000, "5", {{"0", "0.5", "a"}, {"0.5", "3", "b"}, {"3", "5", "c"}});
     Signal signal;
     ASSERT_EQ(signal.loadFile(wav, wav + ".TextGrid", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     std::vector<int> expected = range(0, 47);
     expected.push_back(-1);
     for (int f : range(49, 99)) expected.push_back(f);
@@ -213,7 +213,7 @@ TEST(SignalIntervalsTest, CursorAndWalkCrossSources) {
     ASSERT_EQ(signal.loadFile(plain, "", true), Signal::LOAD_OK);
     ASSERT_EQ(signal.loadFile(labelled, labelled + ".TextGrid", true), Signal::LOAD_OK);
     ASSERT_EQ(signal.loadFile(plain, "", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
 
     EXPECT_EQ(signal.firstInterval(), 20);
     EXPECT_EQ(signal.nextInterval(), 20 + 4);
@@ -232,7 +232,7 @@ TEST(SignalIntervalsTest, CursorAndWalkCrossSources) {
 }
 
 TEST(SignalIntervalsTest, StepOfNoMillisecondsPlacesNoFrame) {
-    const std::string wav = writeLabelled("", 16000, "1", kWorkedExample);
+    const std::string wav = writeLabelled("", 16000, "1", WORKED_EXAMPLE);
     Signal signal;
     ASSERT_EQ(signal.loadFile(wav, wav + ".TextGrid", true), Signal::LOAD_OK);
     signal.setFrame(25, 1.0);

@@ -6,16 +6,17 @@
 #include <fstream>
 #include <vector>
 
-#include "tests/frontend/wav_fixture.h"
+#include "frontend/chain.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
 
-using testing::sampleBytes;
-using testing::WavFormat;
-using testing::wavHeader;
-using testing::writeBytes;
-using testing::writeWav;
+using test_support::sampleBytes;
+using test_support::WavFormat;
+using test_support::wavHeader;
+using test_support::writeBytes;
+using test_support::writeWav;
 
 std::vector<int16_t> ramp(int count) {
     std::vector<int16_t> samples(count);
@@ -27,7 +28,7 @@ TEST(SignalTest, HeaderedRecordingGivesFramesEvery160Samples) {
     writeWav("ramp16000.wav", ramp(16000));
     Signal signal;
     ASSERT_EQ(signal.loadFile("ramp16000.wav", "", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     EXPECT_EQ(signal.getFrameCount(0), 100);
     EXPECT_EQ(signal.getSourceName(0), "ramp16000.wav");
 
@@ -70,7 +71,7 @@ TEST(SignalTest, SampleCountsAndFramesFromFileSize) {
         writeBytes("sized.wav", bytes);
         Signal signal;
         ASSERT_EQ(signal.loadFile("sized.wav", "", true), Signal::LOAD_OK) << c.data_bytes;
-        signal.setFrame(25, 0.6);
+        signal.setFrame(FRAME_MS, FRAME_OVERLAP);
         EXPECT_EQ(signal.getFrameCount(0), c.frames) << c.data_bytes;
         std::vector<int> lefts;
         int left = 0;
@@ -93,7 +94,7 @@ TEST(SignalTest, SamplesAreSigned16BitLittleEndianUnscaled) {
         writeBytes("decode.raw", bytes);
         Signal signal;
         ASSERT_EQ(signal.loadFile("decode.raw", "", has_header), Signal::LOAD_OK);
-        signal.setFrame(25, 0.6);
+        signal.setFrame(FRAME_MS, FRAME_OVERLAP);
         int left = 0;
         const double* p = signal.firstFrame(&left);
         ASSERT_NE(p, nullptr);
@@ -120,7 +121,7 @@ TEST(SignalTest, FileShorterThanHeaderWithoutRiffLoadsWithoutFrames) {
     writeBytes("short.raw", {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0xA0});
     Signal signal;
     EXPECT_EQ(signal.loadFile("short.raw", "", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     EXPECT_EQ(signal.getFrameCount(0), 0);
     int left = 0;
     EXPECT_EQ(signal.firstFrame(&left), nullptr);
@@ -158,7 +159,7 @@ TEST(SignalTest, RiffHeaderMustSay16kMono16BitPcm) {
         writeBytes("format.wav", bytes);
         Signal signal;
         EXPECT_EQ(signal.loadFile("format.wav", "", true), c.result) << c.name;
-        signal.setFrame(25, 0.6);
+        signal.setFrame(FRAME_MS, FRAME_OVERLAP);
         if (c.result == Signal::LOAD_OK) {
             EXPECT_EQ(signal.getFrameCount(0), 2) << c.name;
         } else {
@@ -173,7 +174,7 @@ TEST(SignalTest, RiffIsNotExaminedWithoutHeader) {
     writeBytes("raw_riff.raw", bytes);
     Signal signal;
     EXPECT_EQ(signal.loadFile("raw_riff.raw", "", false), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     int left = 0;
     EXPECT_NE(signal.firstFrame(&left), nullptr);
     EXPECT_EQ(left, (44 + 640) / 2);
@@ -192,7 +193,7 @@ TEST(SignalTest, LoadFailures) {
     EXPECT_EQ(signal.getSourceName(0), "NONAME");
     writeWav("labelled.wav", ramp(400));
     EXPECT_EQ(signal.loadFile("labelled.wav", "labelled.TextGrid", true), Signal::LOAD_NO_LABELS);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     EXPECT_EQ(signal.getSourceName(0), "labelled.wav");
     EXPECT_EQ(signal.getFrameCount(0), 2);
 }
@@ -227,7 +228,7 @@ TEST(SignalTest, FramingGeometry) {
 TEST(SignalTest, SetFrameZeroChangesNothing) {
     const std::vector<double> data(1000, 1.0);
     Signal signal;
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     signal.setFrame(0, 0.5);
     signal.loadBuffer(data.data(), 1000);  // re-frames with the stored 25 ms and 0.6
     EXPECT_EQ(signal.getFrameCount(0), 6);
@@ -239,7 +240,7 @@ TEST(SignalTest, WalkCrossesSourcesThatHaveFrames) {
     Signal signal;
     ASSERT_EQ(signal.loadFile("tiny.wav", "", true), Signal::LOAD_OK);
     ASSERT_EQ(signal.loadFile("a.wav", "", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     // A file loaded after the framing has no frames until the next framing.
     ASSERT_EQ(signal.loadFile("a.wav", "", true), Signal::LOAD_OK);
     EXPECT_EQ(signal.getFrameCount(2), 0);
@@ -252,7 +253,7 @@ TEST(SignalTest, WalkCrossesSourcesThatHaveFrames) {
     while (signal.nextFrame(&left) != nullptr) ++frames;
     EXPECT_EQ(frames, 100);
 
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     EXPECT_EQ(signal.getSourceFirstFrame(2), 100);
     first = signal.firstFrame(&left);
     for (int f = 0; f < 100; ++f) signal.nextFrame(&left);
@@ -281,7 +282,7 @@ TEST(SignalTest, PrevFrame) {
     const std::vector<double> data(1600, 1.0);
     Signal signal;
     signal.loadBuffer(data.data(), 1600);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     int left = 0;
     const double* frame0 = signal.firstFrame(&left);
     signal.nextFrame(&left);
@@ -306,7 +307,7 @@ TEST(SignalTest, RandomFrame) {
 
     const std::vector<double> data(3200, 1.0);
     signal.loadBuffer(data.data(), 3200);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     const double* first = signal.firstFrame(&left);
     for (int i = 0; i < 50; ++i) {
         const double* p = signal.randomFrame(&left);
@@ -336,7 +337,7 @@ TEST(SignalTest, LoadBuffer) {
     writeWav("b.wav", ramp(16000));
     Signal signal;
     ASSERT_EQ(signal.loadFile("b.wav", "", true), Signal::LOAD_OK);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     const std::vector<double> data = {0.5, -0.25, 3.0};
     std::vector<double> longer(480, 2.0);
     longer[0] = 7.0;

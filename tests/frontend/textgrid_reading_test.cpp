@@ -5,19 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "app/bounded_read.h"
+#include "frontend/chain.h"
 #include "frontend/signal.h"
-#include "tests/frontend/text_grid_fixture.h"
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/text_grid_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 namespace tarvik {
 namespace {
 
-using testing::intervalTierItem;
-using testing::oneTierTextGrid;
-using testing::writeText;
-using testing::writeWav;
+using test_support::intervalTierItem;
+using test_support::oneTierTextGrid;
+using test_support::writeFile;
+using test_support::writeWav;
 
-const std::string kHead =
+const std::string HEAD =
     "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0 \nxmax = 1 \n"
     "tiers? <exists> \nsize = 1 \nitem []: \n    item [1]:\n        class = \"IntervalTier\" \n"
     "        name = \"words\" \n        xmin = 0 \n        xmax = 1 \n";
@@ -28,15 +30,15 @@ std::string interval(int n, const std::string& xmin, const std::string& xmax,
            " \n            xmax = " + xmax + " \n" + text_line + "\n";
 }
 
-const std::string kFirst = interval(1, "0", "0.5", "            text = \"a\" ");
-const std::string kSecond = interval(2, "0.5", "1", "            text = \"b\" ");
+const std::string FIRST = interval(1, "0", "0.5", "            text = \"a\" ");
+const std::string SECOND = interval(2, "0.5", "1", "            text = \"b\" ");
 
 // A recording of 100 frames and a TextGrid of `text`; the result of loading both.
 int loadWithTextGrid(Signal& signal, const std::string& name, const std::string& text) {
     writeWav(name + ".wav", std::vector<int16_t>(16000, 0));
-    writeText(name + ".TextGrid", text);
+    writeFile(name + ".TextGrid", text);
     const int result = signal.loadFile(name + ".wav", name + ".TextGrid", true);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     return result;
 }
 
@@ -51,29 +53,35 @@ TEST(TextGridReadingTest, MalformedFilesAreRefusedAndTheRecordingStaysLoaded) {
         {"point_tier_only",
          "item [1]:\n    class = \"TextTier\" \n    points: size = 1 \n    points [1]:\n"
          "        number = 0.5 \n        mark = \"x\" \n"},
-        {"list_at_end", kHead + "        intervals: size ="},
-        {"count_negative", kHead + "        intervals: size = -1 \n" + kFirst},
-        {"count_not_a_number", kHead + "        intervals: size = two \n" + kFirst + kSecond},
-        {"count_with_letters", kHead + "        intervals: size = 2x \n" + kFirst + kSecond},
-        {"count_beyond_int", kHead + "        intervals: size = 99999999999 \n" + kFirst},
-        {"count_huge", kHead + "        intervals: size = 2000000000 \n" + kFirst + kSecond},
-        {"count_without_size", kHead + "        intervals: 2 \n" + kFirst + kSecond},
-        {"fewer_intervals", kHead + "        intervals: size = 3 \n" + kFirst + kSecond},
+        {"list_at_end", HEAD + "        intervals: size ="},
+        {"count_negative", HEAD + "        intervals: size = -1 \n" + FIRST},
+        {"count_not_a_number", HEAD + "        intervals: size = two \n" + FIRST + SECOND},
+        {"count_with_letters", HEAD + "        intervals: size = 2x \n" + FIRST + SECOND},
+        {"count_beyond_int", HEAD + "        intervals: size = 99999999999 \n" + FIRST},
+        {"count_huge", HEAD + "        intervals: size = 2000000000 \n" + FIRST + SECOND},
+        {"count_without_size", HEAD + "        intervals: 2 \n" + FIRST + SECOND},
+        {"fewer_intervals", HEAD + "        intervals: size = 3 \n" + FIRST + SECOND},
         {"interval_cut_short",
-         kHead + "        intervals: size = 2 \n" + kFirst +
+         HEAD + "        intervals: size = 2 \n" + FIRST +
              "        intervals [2]:\n            xmin = 0.5 \n            xmax = 1 \n"},
-        {"text_without_quotes", kHead + "        intervals: size = 2 \n" + kFirst +
+        {"text_without_quotes", HEAD + "        intervals: size = 2 \n" + FIRST +
                                     interval(2, "0.5", "1", "            text = b ")},
-        {"text_with_one_quote", kHead + "        intervals: size = 2 \n" + kFirst +
+        {"text_with_one_quote", HEAD + "        intervals: size = 2 \n" + FIRST +
                                     interval(2, "0.5", "1", "            text = \"b ")},
-        {"time_not_finite", kHead + "        intervals: size = 2 \n" + kFirst +
+        {"time_not_finite", HEAD + "        intervals: size = 2 \n" + FIRST +
                                 interval(2, "0.5", "inf", "            text = \"b\" ")},
-        {"time_nan", kHead + "        intervals: size = 2 \n" + kFirst +
+        {"time_nan", HEAD + "        intervals: size = 2 \n" + FIRST +
                          interval(2, "nan", "1", "            text = \"b\" ")},
-        {"time_beyond_int_ms", kHead + "        intervals: size = 2 \n" + kFirst +
+        {"time_beyond_int_ms", HEAD + "        intervals: size = 2 \n" + FIRST +
                                    interval(2, "0.5", "2147484", "            text = \"b\" ")},
+        {"word_too_long", std::string(MAX_TOKEN_BYTES + 1, 'w') + "\n" + HEAD +
+                              "        intervals: size = 2 \n" + FIRST + SECOND},
+        {"line_too_long",
+         HEAD + "        intervals: size = 2 \n" + FIRST +
+             interval(2, "0.5", "1",
+                      "            text = \"" + std::string(MAX_TOKEN_BYTES, 'b') + "\" ")},
         {"next_tier_taken_as_interval",
-         kHead + "        intervals: size = 2 \n" + kFirst +
+         HEAD + "        intervals: size = 2 \n" + FIRST +
              "    item [2]:\n        class = \"TextTier\" \n        name = \"p\" \n"
              "        xmin = 0 \n        xmax = 1 \n"},
     };
@@ -133,25 +141,25 @@ TEST(TextGridReadingTest, AcceptedVariants) {
          {"a", "b"},
          {0, 49}},
         {"quotes_inside_and_empty_label",
-         kHead + "        intervals: size = 2 \n" +
+         HEAD + "        intervals: size = 2 \n" +
              interval(1, "0", "0.5", "            text = \"say \"\"hi\"\"\" ") +
              interval(2, "0.5", "1", "            text = \"\" "),
          {"say \"\"hi\"\"", ""},
          {0, 49}},
         {"time_line_without_equals_sign",
-         kHead + "        intervals: size = 2 \n" + kFirst +
+         HEAD + "        intervals: size = 2 \n" + FIRST +
              "        intervals [2]:\n            xmin 0.5\n            xmax = 1 \n"
              "            text = \"b\" \n",
          {"a", "b"},
          {0, 0}},
         {"no_newline_at_end",
-         kHead + "        intervals: size = 1 \n" +
+         HEAD + "        intervals: size = 1 \n" +
              "        intervals [1]:\n            xmin = 0 \n            xmax = 1 \n"
              "            text = \"a\"",
          {"a"},
          {0}},
         {"negative_start", oneTierTextGrid("1", {{"-0.5", "1", "a"}}), {"a"}, {0}},
-        {"empty_list", kHead + "        intervals: size = 0 \n", {}, {}},
+        {"empty_list", HEAD + "        intervals: size = 0 \n", {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/wav_fixture.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    tarvik::testing::writeWav(dir + "/labelled.wav", std::vector<int16_t>(36800, 0));
+    tarvik::test_support::writeWav(dir + "/labelled.wav", std::vector<int16_t>(36800, 0));
     std::FILE* manifest = std::fopen((dir + "/manifest.tsv").c_str(), "w");
     if (manifest == nullptr) return 1;
     std::fprintf(manifest, "%s/labelled.TextGrid\n", dir.c_str());

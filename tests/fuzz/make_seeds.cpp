@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,26 +14,21 @@
 #include "output/label_table.h"
 #include "output/sequence_synchronizer.h"
 #include "tests/network/model_files.h"
+#include "tests/support/files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace tarvik;
 
-const std::string golden = TARVIK_TEST_DATA "/golden/";
+const std::string GOLDEN = TARVIK_TEST_DATA "/golden/";
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using test_support::readFile;
+using test_support::writeFile;
 
 // The golden recording's header, or 44 zero bytes, then `count` of its samples from `first` on.
 std::string recordingPiece(bool riff_header, int first, int count) {
-    const std::string wav = readFile(golden + "speech.wav");
+    const std::string wav = readFile(GOLDEN + "speech.wav");
     const std::string header = riff_header ? wav.substr(0, 44) : std::string(44, '\0');
     return header + wav.substr(44 + 2 * first, 2 * count);
 }
@@ -50,8 +43,8 @@ void recordingSeeds(const fs::path& dir) {
 void modelSeeds(const fs::path& binary_dir, const fs::path& text_dir) {
     BLSTM net(0);
     net.setBuffering(20, 20);
-    if (!net.load(golden + "media.am")) throw std::runtime_error("golden model does not load");
-    fs::copy_file(golden + "media.am", binary_dir / "golden.am",
+    if (!net.load(GOLDEN + "media.am")) throw std::runtime_error("golden model does not load");
+    fs::copy_file(GOLDEN + "media.am", binary_dir / "golden.am",
                   fs::copy_options::overwrite_existing);
     writeModelText(text_dir / "golden.txt", net.getTopology(), net.getParameters());
     const BLSTMTopology follower = followerTopology(39);
@@ -61,10 +54,10 @@ void modelSeeds(const fs::path& binary_dir, const fs::path& text_dir) {
 }
 
 void normalizationSeeds(const fs::path& static_dir, const fs::path& window_dir) {
-    fs::copy_file(golden + "media.norm", static_dir / "golden.norm",
+    fs::copy_file(GOLDEN + "media.norm", static_dir / "golden.norm",
                   fs::copy_options::overwrite_existing);
     FeatureNormalizer normalizer(39, 4);
-    normalizer.loadStaticNormalization(golden + "media.norm");
+    normalizer.loadStaticNormalization(GOLDEN + "media.norm");
     normalizer.reset();
     std::vector<double> frame(39);
     for (int k = 0; k < 4; ++k) {
@@ -92,10 +85,10 @@ void counterSeeds(const fs::path& dir) {
     fs::remove_all(work);
 }
 
-// TextGrids as the project writes them: "norm" alone, and "post", "norm" and "margins" over the
-// 230 frames of the reader's worked example (sil, spc, sil).
+// TextGrids as the project writes them: "norm" alone, and "post", "norm" and "margins" over
+// 230 frames of sil, spc, sil.
 void textGridSeeds(const fs::path& dir) {
-    fs::copy_file(golden + "speech.TextGrid", dir / "golden.TextGrid",
+    fs::copy_file(GOLDEN + "speech.TextGrid", dir / "golden.TextGrid",
                   fs::copy_options::overwrite_existing);
     initMaps();
     write_text_grid = true;

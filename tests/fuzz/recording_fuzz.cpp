@@ -6,6 +6,7 @@
 
 #include "app/driver.h"
 #include "app/settings.h"
+#include "frontend/chain.h"
 #include "frontend/signal.h"
 #include "output/label_table.h"
 #include "tests/fuzz/fuzz_input.h"
@@ -13,7 +14,7 @@
 namespace {
 
 // 2 s of samples after the header: long enough for the network's blocks and the smoothing.
-constexpr std::size_t kMaxInputBytes = 64 * 1024;
+constexpr std::size_t MAX_INPUT_BYTES = 64 * 1024;
 
 // The pipeline is built once, reading the model files from the working directory as the
 // command line does; each input then starts from its reset state.
@@ -30,7 +31,7 @@ bool setUp() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tarvik;
     static const bool ready = setUp();
-    if (!ready || size > kMaxInputBytes) return -1;
+    if (!ready || size > MAX_INPUT_BYTES) return -1;
     const std::string input = fuzz::writeInput("input.wav", data, size);
     normalizer->reset();
     decider->reset();
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FeatureChain chain;
     Signal signal;
     if (signal.loadFile(input, "", true) < 0) return 0;
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     runFrameLoop(signal, chain.last);
     synchronizer->buildTextGrid(fuzz::scratchDir() + "output.TextGrid", true);
     return 0;

@@ -10,7 +10,7 @@ namespace tarvik::fuzz {
 
 // 45 frames of varied values, then the end of the stream; every output is read.
 inline void streamModel(BLSTM& net) {
-    constexpr int kFrames = 45;
+    constexpr int FRAMES = 45;
     std::vector<double> frame(net.getInputsNum());
     double sum = 0.0;
     auto drain = [&] {
@@ -18,7 +18,7 @@ inline void streamModel(BLSTM& net) {
         while (net.getOutput()) sum += net.getOutputFrame()[0];
     };
     net.reset();
-    for (int t = 0; t < kFrames; ++t) {
+    for (int t = 0; t < FRAMES; ++t) {
         for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = std::sin(0.7 * t + 0.3 * i);
         if (!net.addFrame(frame.data())) drain();
     }

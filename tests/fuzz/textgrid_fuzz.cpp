@@ -5,17 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "frontend/chain.h"
 #include "frontend/signal.h"
 #include "tests/fuzz/fuzz_input.h"
 
 namespace {
 
-constexpr int kSamples = 36800;  // 2.3 s: 230 frames of the command line's geometry
+constexpr int SAMPLES = 36800;  // 2.3 s: 230 frames of the command line's geometry
 
 // A recording whose 44-byte header is skipped unread, then a slow ramp of samples.
 std::string writeRecording() {
-    std::vector<std::uint8_t> bytes(44 + 2 * kSamples, 0);
-    for (int i = 0; i < kSamples; ++i) {
+    std::vector<std::uint8_t> bytes(44 + 2 * SAMPLES, 0);
+    for (int i = 0; i < SAMPLES; ++i) {
         const auto value = static_cast<std::uint16_t>(i % 2000 - 1000);
         bytes[44 + 2 * i] = value & 0xff;
         bytes[45 + 2 * i] = value >> 8;
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Signal signal;
     signal.loadFile(recording, labels, true);
     signal.loadFile(recording, labels, true);
-    signal.setFrame(25, 0.6);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     walkIntervals(signal);
     signal.setFrame(20, 0.0);
     walkIntervals(signal);

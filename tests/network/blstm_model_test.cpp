@@ -1,27 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "network/blstm.h"
 #include "tests/network/model_files.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
 
 // 39 inputs, 2 outputs, two blocks of two cells in each layer, peepholes in both.
-const BLSTMTopology kWorked{39, 2, 2, 2, true, 2, 2, true};
+const BLSTMTopology WORKED{39, 2, 2, 2, true, 2, 2, true};
 
-std::string readBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using test_support::readFile;
+using test_support::writeFile;
 
 // Parameters whose value n + 1 marks the n-th value of the file.
 BLSTMParameters numberedParameters(const BLSTMTopology& t) {
@@ -69,9 +62,9 @@ TEST(BLSTMModel, CountsOfTheWorkedTopology) {
 }
 
 TEST(BLSTMModel, FileLayoutOfTheWorkedTopology) {
-    const BLSTMParameters p = numberedParameters(kWorked);
-    ASSERT_TRUE(writeModelFile("worked.am", kWorked, p));
-    const std::string bytes = readBytes("worked.am");
+    const BLSTMParameters p = numberedParameters(WORKED);
+    ASSERT_TRUE(writeModelFile("worked.am", WORKED, p));
+    const std::string bytes = readFile("worked.am");
     ASSERT_EQ(bytes.size(), 26u + 8u * 914u);
     EXPECT_EQ(doubleAt(bytes, 26), 1.0);              // first forward weight
     EXPECT_EQ(doubleAt(bytes, 26 + 8 * 430), 431.0);  // first forward peephole
@@ -80,7 +73,7 @@ TEST(BLSTMModel, FileLayoutOfTheWorkedTopology) {
 
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("worked.am"));
-    EXPECT_TRUE(net->getTopology() == kWorked);
+    EXPECT_TRUE(net->getTopology() == WORKED);
     const BLSTMParameters& got = net->getParameters();
     EXPECT_EQ(got.fwd_weights.front(), 1.0);
     EXPECT_EQ(got.fwd_peep_weights.front(), 431.0);
@@ -96,7 +89,7 @@ TEST(BLSTMModel, FileLayoutOfTheWorkedTopology) {
 TEST(BLSTMModel, LayerWithoutPeepholesHasNoPeepholeValuesInTheFile) {
     const BLSTMTopology t{39, 2, 2, 2, false, 2, 2, true};
     ASSERT_TRUE(writeModelFile("no_fwd_peep.am", t, numberedParameters(t)));
-    EXPECT_EQ(readBytes("no_fwd_peep.am").size(), 26u + 8u * 902u);
+    EXPECT_EQ(readFile("no_fwd_peep.am").size(), 26u + 8u * 902u);
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("no_fwd_peep.am"));
     EXPECT_TRUE(net->getParameters().fwd_peep_weights.empty());
@@ -105,11 +98,11 @@ TEST(BLSTMModel, LayerWithoutPeepholesHasNoPeepholeValuesInTheFile) {
 }
 
 TEST(BLSTMModel, PeepholeFlagByteOfTwoCountsAsTrue) {
-    ASSERT_TRUE(writeModelFile("flag.am", kWorked, numberedParameters(kWorked)));
-    std::string bytes = readBytes("flag.am");
+    ASSERT_TRUE(writeModelFile("flag.am", WORKED, numberedParameters(WORKED)));
+    std::string bytes = readFile("flag.am");
     bytes[16] = 2;
     bytes[25] = 2;
-    writeBytes("flag.am", bytes);
+    writeFile("flag.am", bytes);
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("flag.am"));
     EXPECT_TRUE(net->getTopology().fwd_has_peepholes);
@@ -118,15 +111,15 @@ TEST(BLSTMModel, PeepholeFlagByteOfTwoCountsAsTrue) {
 }
 
 TEST(BLSTMModel, BytesAfterTheLastArrayAreIgnored) {
-    ASSERT_TRUE(writeModelFile("tail.am", kWorked, numberedParameters(kWorked)));
-    writeBytes("tail.am", readBytes("tail.am") + "trailing bytes");
+    ASSERT_TRUE(writeModelFile("tail.am", WORKED, numberedParameters(WORKED)));
+    writeFile("tail.am", readFile("tail.am") + "trailing bytes");
     auto net = bufferedNet();
     EXPECT_TRUE(net->load("tail.am"));
 }
 
 TEST(BLSTMModel, SecondLoadReplacesTheFirstModel) {
     const BLSTMTopology small{3, 1, 1, 2, false, 2, 1, true};
-    ASSERT_TRUE(writeModelFile("first.am", kWorked, randomParameters(kWorked, 7)));
+    ASSERT_TRUE(writeModelFile("first.am", WORKED, randomParameters(WORKED, 7)));
     ASSERT_TRUE(writeModelFile("second.am", small, randomParameters(small, 8)));
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("first.am"));
@@ -139,16 +132,16 @@ TEST(BLSTMModel, SecondLoadReplacesTheFirstModel) {
 }
 
 TEST(BLSTMModel, TextFormHoldsTheSameModel) {
-    const BLSTMParameters p = randomParameters(kWorked, 3);
-    ASSERT_TRUE(writeModelText("worked.txt", kWorked, p));
+    const BLSTMParameters p = randomParameters(WORKED, 3);
+    ASSERT_TRUE(writeModelText("worked.txt", WORKED, p));
     auto net = bufferedNet();
     ASSERT_TRUE(net->loadText("worked.txt"));
-    EXPECT_TRUE(net->getTopology() == kWorked);
+    EXPECT_TRUE(net->getTopology() == WORKED);
     EXPECT_TRUE(net->getParameters() == p);
 }
 
 TEST(BLSTMModel, MissingFilesAreReportedWithTheReadersLines) {
-    ASSERT_TRUE(writeModelFile("kept.am", kWorked, randomParameters(kWorked, 5)));
+    ASSERT_TRUE(writeModelFile("kept.am", WORKED, randomParameters(WORKED, 5)));
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("kept.am"));
     const struct {
@@ -160,7 +153,7 @@ TEST(BLSTMModel, MissingFilesAreReportedWithTheReadersLines) {
         EXPECT_FALSE(c.text ? net->loadText("no/such/model") : net->load("no/such/model"));
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.line);
         EXPECT_TRUE(net->isLoaded());
-        EXPECT_TRUE(net->getParameters() == randomParameters(kWorked, 5));
+        EXPECT_TRUE(net->getParameters() == randomParameters(WORKED, 5));
     }
 }
 
@@ -172,12 +165,12 @@ std::string patchedInt32(const BLSTMTopology& t, size_t offset, std::int32_t val
 }
 
 TEST(BLSTMModel, BrokenFilesAreRefusedAndTheLoadedModelStays) {
-    const BLSTMParameters p = randomParameters(kWorked, 11);
-    ASSERT_TRUE(writeModelFile("good.am", kWorked, p));
-    ASSERT_TRUE(writeModelText("good.txt", kWorked, p));
-    const std::string good = readBytes("good.am");
+    const BLSTMParameters p = randomParameters(WORKED, 11);
+    ASSERT_TRUE(writeModelFile("good.am", WORKED, p));
+    ASSERT_TRUE(writeModelText("good.txt", WORKED, p));
+    const std::string good = readFile("good.am");
     const std::string tail = good.substr(26);
-    const std::string text = readBytes("good.txt");
+    const std::string text = readFile("good.txt");
     const std::string values = text.substr(text.find('\n', text.find('\n') + 1));
     const struct {
         bool is_text;
@@ -190,13 +183,13 @@ TEST(BLSTMModel, BrokenFilesAreRefusedAndTheLoadedModelStays) {
         {false, "header_only.am", good.substr(0, 26), "26 bytes, the header needs 7338"},
         {false, "one_byte_short.am", good.substr(0, good.size() - 1),
          "7337 bytes, the header needs 7338"},
-        {false, "negative_inputs.am", patchedInt32(kWorked, 0, -39) + tail, "inputs_num is -39"},
-        {false, "no_output.am", patchedInt32(kWorked, 4, 0) + tail,
+        {false, "negative_inputs.am", patchedInt32(WORKED, 0, -39) + tail, "inputs_num is -39"},
+        {false, "no_output.am", patchedInt32(WORKED, 4, 0) + tail,
          "outputs_num is 0, must be positive"},
-        {false, "no_fwd_block.am", patchedInt32(kWorked, 8, 0) + tail, "fwd_blocks_num is 0"},
-        {false, "absurd_blocks.am", patchedInt32(kWorked, 17, 1000000000) + tail,
+        {false, "no_fwd_block.am", patchedInt32(WORKED, 8, 0) + tail, "fwd_blocks_num is 0"},
+        {false, "absurd_blocks.am", patchedInt32(WORKED, 17, 1000000000) + tail,
          "bwd_blocks_num is 1000000000, above the limit"},
-        {false, "negative_cells.am", patchedInt32(kWorked, 21, -2) + tail,
+        {false, "negative_cells.am", patchedInt32(WORKED, 21, -2) + tail,
          "bwd_cells_per_block is -2"},
         {false, "too_many_cells.am",
          modelHeaderBytes(BLSTMTopology{39, 2, 65536, 65536, true, 2, 2, true}) + tail,
@@ -214,7 +207,7 @@ TEST(BLSTMModel, BrokenFilesAreRefusedAndTheLoadedModelStays) {
     auto net = bufferedNet();
     ASSERT_TRUE(net->load("good.am"));
     for (const auto& c : cases) {
-        writeBytes(c.name, c.bytes);
+        writeFile(c.name, c.bytes);
         testing::internal::CaptureStdout();
         EXPECT_FALSE(c.is_text ? net->loadText(c.name) : net->load(c.name)) << c.name;
         const std::string out = testing::internal::GetCapturedStdout();
@@ -222,13 +215,13 @@ TEST(BLSTMModel, BrokenFilesAreRefusedAndTheLoadedModelStays) {
             << out;
         EXPECT_NE(out.find(c.reason), std::string::npos) << out;
         EXPECT_EQ(out.find('\n'), out.size() - 1) << out;  // one line
-        EXPECT_TRUE(net->getTopology() == kWorked);
+        EXPECT_TRUE(net->getTopology() == WORKED);
         EXPECT_TRUE(net->getParameters() == p);
     }
 }
 
 TEST(BLSTMModel, LoadBeforeSetBufferingIsRefused) {
-    ASSERT_TRUE(writeModelFile("unbuffered.am", kWorked, randomParameters(kWorked, 1)));
+    ASSERT_TRUE(writeModelFile("unbuffered.am", WORKED, randomParameters(WORKED, 1)));
     BLSTM net(0);
     testing::internal::CaptureStdout();
     EXPECT_FALSE(net.load("unbuffered.am"));
@@ -243,7 +236,7 @@ TEST(BLSTMModel, GoldenModelTopologyAndCounts) {
     EXPECT_TRUE((net->getTopology() == BLSTMTopology{39, 1, 4, 2, true, 4, 2, true}));
     EXPECT_EQ(net->countWeights(), 1969);
     EXPECT_EQ(net->countUnits(), 57);
-    EXPECT_EQ(readBytes(TARVIK_TEST_DATA "/golden/media.am").size(), 26u + 8u * 1969u);
+    EXPECT_EQ(readFile(TARVIK_TEST_DATA "/golden/media.am").size(), 26u + 8u * 1969u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "network/blstm.h"
 #include "tests/network/model_files.h"
 #include "tests/network/reference_net.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
@@ -19,8 +20,8 @@ struct Cell {
     bool peepholes;
 };
 
-const Cell kFwd{0.7, -0.4, -0.3, 0.9, 1.3, 0.5, 0.2, -0.8, 0.6, -1.1, 0.45, 0.1, 0.8, -0.2, true};
-const Cell kBwd{-0.5, 0.3, 0.6, -0.7, -1.2, 0.9, 0.4, 0.25, -0.35, 0.75, 1.5, -0.3, 0.4, 0.6, true};
+const Cell FWD{0.7, -0.4, -0.3, 0.9, 1.3, 0.5, 0.2, -0.8, 0.6, -1.1, 0.45, 0.1, 0.8, -0.2, true};
+const Cell BWD{-0.5, 0.3, 0.6, -0.7, -1.2, 0.9, 0.4, 0.25, -0.35, 0.75, 1.5, -0.3, 0.4, 0.6, true};
 
 struct State {
     double s = 0.0;
@@ -63,8 +64,7 @@ std::vector<std::vector<double>> runTiny(const Cell& fwd, const Cell& bwd,
     appendCell(bwd, p.bwd_weights, p.bwd_peep_weights, p.bwd_biases);
     p.out_weights = out_weights;
     p.out_biases = out_biases;
-    const std::string path =
-        std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".am";
+    const std::string path = test_support::scratchFile(".am");
     EXPECT_TRUE(writeModelFile(path, t, p));
     BLSTM net(0);
     net.setBuffering(20, 20);
@@ -93,7 +93,7 @@ TEST(BLSTMStep, OneOutputWithAndWithoutPeepholes) {
     const double vb = 0.15;
     std::vector<double> with_peepholes;
     for (bool peepholes : {true, false}) {
-        Cell fwd = kFwd, bwd = kBwd;
+        Cell fwd = FWD, bwd = BWD;
         fwd.peepholes = bwd.peepholes = peepholes;
         std::vector<double> hf, hb;
         tinyLayers(fwd, bwd, frames, hf, hb);
@@ -117,8 +117,8 @@ TEST(BLSTMStep, TwoOutputsAreASoftmaxComputedWithExp) {
     const std::vector<double> vw = {2.0, -1.0, 0.5, 1.5};
     const std::vector<double> vb = {0.2, -0.1};
     std::vector<double> hf, hb;
-    tinyLayers(kFwd, kBwd, frames, hf, hb);
-    const auto got = runTiny(kFwd, kBwd, vw, vb, frames);
+    tinyLayers(FWD, BWD, frames, hf, hb);
+    const auto got = runTiny(FWD, BWD, vw, vb, frames);
     ASSERT_EQ(got.size(), 2u);
     for (size_t k = 0; k < 2; ++k) {
         double y0 = vw[0] * hf[k] + vw[2] * hb[k] + vb[0] * 1.0;
@@ -133,7 +133,7 @@ TEST(BLSTMStep, TwoOutputsAreASoftmaxComputedWithExp) {
 
 TEST(BLSTMStep, OneOutputIsTheTableValueNotTheExactLogistic) {
     // y = 0.0004 rounds to the table's middle entry: exactly 0.5.
-    const auto got = runTiny(kFwd, kBwd, {0.0, 0.0}, {0.0004}, {1.0});
+    const auto got = runTiny(FWD, BWD, {0.0, 0.0}, {0.0004}, {1.0});
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0][0], 0.5);
     EXPECT_NE(got[0][0], 1.0 / (1.0 + std::exp(-0.0004)));
@@ -141,7 +141,7 @@ TEST(BLSTMStep, OneOutputIsTheTableValueNotTheExactLogistic) {
 
 TEST(BLSTMStep, InputThatIsNotANumberGivesAnOutputThatIsNotANumber) {
     const double nan = std::nan("");
-    const auto got = runTiny(kFwd, kBwd, {1.0, 1.0}, {0.0}, {0.5, nan});
+    const auto got = runTiny(FWD, BWD, {1.0, 1.0}, {0.0}, {0.5, nan});
     ASSERT_EQ(got.size(), 2u);
     EXPECT_TRUE(std::isnan(got[0][0]));  // the backward layer carries it back
     EXPECT_TRUE(std::isnan(got[1][0]));

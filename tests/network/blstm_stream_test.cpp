@@ -8,19 +8,20 @@
 #include "network/blstm.h"
 #include "tests/network/model_files.h"
 #include "tests/network/reference_net.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
 
 // Two blocks of two cells forward, three blocks of one cell backward, two outputs.
-const BLSTMTopology kNet{3, 2, 2, 2, true, 3, 1, false};
+const BLSTMTopology NET{3, 2, 2, 2, true, 3, 1, false};
 
 Frames randomFrames(int n, unsigned seed) {
     Frames frames;
     std::srand(seed);
     for (int k = 0; k < n; ++k) {
         std::vector<double> x;
-        for (int i = 0; i < kNet.inputs_num; ++i) x.push_back(std::rand() / (RAND_MAX / 4.0) - 2.0);
+        for (int i = 0; i < NET.inputs_num; ++i) x.push_back(std::rand() / (RAND_MAX / 4.0) - 2.0);
         frames.push_back(x);
     }
     return frames;
@@ -61,9 +62,9 @@ std::vector<Answer> stream(BLSTM& net, const Frames& frames) {
 class Streaming : public testing::Test {
   protected:
     void SetUp() override {
-        params = randomParameters(kNet, 21);
-        path = std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".am";
-        ASSERT_TRUE(writeModelFile(path, kNet, params));
+        params = randomParameters(NET, 21);
+        path = test_support::scratchFile(".am");
+        ASSERT_TRUE(writeModelFile(path, NET, params));
     }
     std::unique_ptr<BLSTM> loaded(int buffer_len, int warmup_len) {
         auto net = std::make_unique<BLSTM>(0);
@@ -84,7 +85,7 @@ TEST_F(Streaming, OutputsEqualTheOfflineReference) {
         auto net = loaded(b.buffer_len, b.warmup_len);
         for (int n : {1, 2, 19, 20, 21, 30, 39, 40, 41, 59, 60, 64, 101}) {
             const Frames frames = randomFrames(n, n);
-            const Frames expected = refStream(kNet, params, frames, b.buffer_len, b.warmup_len);
+            const Frames expected = refStream(NET, params, frames, b.buffer_len, b.warmup_len);
             net->reset();
             const auto answers = stream(*net, frames);
             expectOutputs(answers, expected,
@@ -128,7 +129,7 @@ TEST_F(Streaming, GetOutputWithoutABlockReturnsFalseAndStepsNothing) {
     }
     net->reset();
     const auto answers = stream(*net, frames);
-    const Frames expected = refStream(kNet, params, frames, 20, 20);
+    const Frames expected = refStream(NET, params, frames, 20, 20);
     expectOutputs(answers, expected);
 }
 
@@ -180,7 +181,7 @@ TEST_F(Streaming, AFrameBeyondAFullBlockIsReportedAndAnsweredInTurn) {
         const Frames frames = randomFrames(c.frames, c.frames);
         std::string log;
         const auto answers = lateStream(*net, frames, 1, log);
-        const Frames expected = refStream(kNet, params, frames, c.buffer_len, c.warmup_len);
+        const Frames expected = refStream(NET, params, frames, c.buffer_len, c.warmup_len);
         const std::string where = std::to_string(c.buffer_len) + "/" +
                                   std::to_string(c.warmup_len) + ", " + std::to_string(c.frames);
         EXPECT_EQ(log.rfind("buffered_wins_num > buffer_len + warmup_len\n", 0), 0u) << where;
@@ -198,7 +199,7 @@ TEST_F(Streaming, FramesThatFindNoSlotAreReportedAndTheStreamGoesOn) {
     EXPECT_EQ(log, dropped + "buffered_wins_num > buffer_len + warmup_len\n");
     Frames kept(frames.begin(), frames.begin() + 41);
     kept.insert(kept.end(), frames.begin() + 45, frames.end());
-    const Frames expected = refStream(kNet, params, kept, 20, 20);
+    const Frames expected = refStream(NET, params, kept, 20, 20);
     expectOutputs(answers, expected);
 }
 
@@ -209,7 +210,7 @@ TEST_F(Streaming, LoadSizesTheBuffersFromTheLastBuffering) {
     ASSERT_TRUE(net->load(path));
     net->reset();
     const Frames frames = randomFrames(130, 6);
-    const Frames expected = refStream(kNet, params, frames, 30, 25);
+    const Frames expected = refStream(NET, params, frames, 30, 25);
     const auto answers = stream(*net, frames);
     expectOutputs(answers, expected);
 }
@@ -227,7 +228,7 @@ TEST_F(Streaming, BufferingChangedAfterLoadResizesTheBuffersAndStartsANewStream)
         EXPECT_EQ(net->getBufferLen(), b.buffer_len);
         EXPECT_EQ(net->getWarmupLen(), b.warmup_len);
         const auto answers = stream(*net, frames);
-        const Frames expected = refStream(kNet, params, frames, b.buffer_len, b.warmup_len);
+        const Frames expected = refStream(NET, params, frames, b.buffer_len, b.warmup_len);
         expectOutputs(answers, expected,
                       std::to_string(b.buffer_len) + "/" + std::to_string(b.warmup_len));
         net->reset();
@@ -252,7 +253,7 @@ TEST_F(Streaming, BufferingTheBuffersCannotTakeIsRefusedAfterLoad) {
         EXPECT_EQ(net->getWarmupLen(), 20);
     }
     const Frames frames = randomFrames(64, 2);
-    const Frames expected = refStream(kNet, params, frames, 20, 20);
+    const Frames expected = refStream(NET, params, frames, 20, 20);
     const auto answers = stream(*net, frames);
     expectOutputs(answers, expected);
 }

@@ -15,7 +15,7 @@
 namespace tarvik {
 namespace {
 
-const std::string kGolden = TARVIK_TEST_DATA "/golden/";
+const std::string GOLDEN = TARVIK_TEST_DATA "/golden/";
 
 // Rows of a tab-separated file after its header line, each split into fields.
 std::vector<std::vector<std::string>> readTable(const std::string& path, bool header) {
@@ -33,7 +33,7 @@ std::vector<std::vector<std::string>> readTable(const std::string& path, bool he
 }
 
 TEST(GoldenRun, PosteriorsBeforeTheNormaliserMovesAreReproduced) {
-    std::ifstream norm(kGolden + "media.norm");
+    std::ifstream norm(GOLDEN + "media.norm");
     int features = 0;
     norm >> features;
     ASSERT_EQ(features, 39);
@@ -42,8 +42,8 @@ TEST(GoldenRun, PosteriorsBeforeTheNormaliserMovesAreReproduced) {
     for (double& s : stddevs) norm >> s;
     ASSERT_TRUE(norm);
 
-    const auto frames = readTable(kGolden + "features.tsv", false);
-    const auto posts = readTable(kGolden + "frames.tsv", true);
+    const auto frames = readTable(GOLDEN + "features.tsv", false);
+    const auto posts = readTable(GOLDEN + "frames.tsv", true);
     ASSERT_EQ(frames.size(), posts.size());
     size_t first_speech = 0;
     while (first_speech < posts.size() && posts[first_speech][2] != "1") ++first_speech;
@@ -53,7 +53,7 @@ TEST(GoldenRun, PosteriorsBeforeTheNormaliserMovesAreReproduced) {
 
     BLSTM net(0);
     net.setBuffering(20, 20);
-    ASSERT_TRUE(net.load(kGolden + "media.am"));
+    ASSERT_TRUE(net.load(GOLDEN + "media.am"));
     net.reset();
     std::vector<double> got;
     auto drain = [&] {

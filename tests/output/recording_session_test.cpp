@@ -12,16 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "app/bounded_read.h"
 #include "app/settings.h"
 #include "output/sequence_synchronizer.h"
 #include "tests/output/session_samples.h"
 #include "tests/output/text_grid_samples.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
 
-using output_test::readFile;
-using output_test::writeFile;
+using test_support::readFile;
+using test_support::writeFile;
 
 std::string captured(const std::function<void()>& action) {
     ::testing::internal::CaptureStdout();
@@ -51,10 +53,7 @@ class SessionTest : public ::testing::Test {
     // Tests run in parallel in one directory: each works in a folder of its own name.
     void SetUp() override {
         output_test::initMapsOnce();
-        dir = std::string("session_") +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
+        dir = test_support::scratchDir("session_").string() + "/";
         output_test::useSessionSettings(dir);
         rebuild(output_test::SAMPLE_FEATURES, 37);
     }
@@ -234,6 +233,7 @@ TEST_F(SessionTest, CounterFileContents) {
     const std::string counter = path("ses_num.txt");
     const std::string out_of_range =
         "WARNING: session counter out of range in " + counter + ". Starting from 0\n";
+    const std::string over_long(MAX_TOKEN_BYTES + 1, '7');
     const struct {
         const char* text;  // null: no file
         bool read;
@@ -247,10 +247,12 @@ TEST_F(SessionTest, CounterFileContents) {
         {" \n\t7\n", true, 8, ""},
         {"0", true, 1, ""},
         {"2147483646", true, INT_MAX, ""},
-        {"-5", true, 1, out_of_range},
+        {"-5", true, -4, ""},
+        {"-2147483648", true, INT_MIN + 1, ""},
         {"2147483647", true, 1, out_of_range},
         {"99999999999999999999999", true, 1, out_of_range},
-        {"-99999999999999999999999", true, 1, out_of_range},
+        {"-99999999999999999999999", true, INT_MIN + 1, ""},
+        {over_long.c_str(), true, 1, out_of_range},
     };
     write_text_grid = false;
     write_praat_script = false;

@@ -1,7 +1,5 @@
 #include "tests/output/session_samples.h"
 
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "app/settings.h"
@@ -37,17 +35,6 @@ void recordFrames(SequenceSynchronizer& synchronizer, int frames, int feature_fr
         const double post = speechPostAt(frame);
         synchronizer.addSpeechDet(post >= 0.5, post >= 0.3 && post < 0.8, frame % 50 != 49);
     }
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 }  // namespace tarvik::output_test

@@ -26,7 +26,4 @@ void useSessionSettings(const std::string& dir);
 // have been built with SAMPLE_FEATURES features.
 void recordFrames(SequenceSynchronizer& synchronizer, int frames, int feature_frames);
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& text);
-
 }  // namespace tarvik::output_test

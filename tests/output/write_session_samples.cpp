@@ -9,6 +9,7 @@
 #include "output/sequence_synchronizer.h"
 #include "tests/output/session_samples.h"
 #include "tests/output/text_grid_samples.h"
+#include "tests/support/files.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
     output_test::initMapsOnce();
     const std::string dir = std::string(argv[1]) + "/";
     output_test::useSessionSettings(dir);
-    output_test::writeFile(dir + "ses_num.txt", "4");
+    test_support::writeFile(dir + "ses_num.txt", "4");
     SequenceSynchronizer synchronizer(output_test::SAMPLE_FEATURES, 37);
     synchronizer.reset();
     for (const int frames : {250, 100}) {
@@ -27,6 +28,6 @@ int main(int argc, char** argv) {
         output_test::recordFrames(synchronizer, frames, frames);
         synchronizer.closeSession(true);
     }
-    output_test::writeFile(dir + "manifest.tsv", dir + "load_files.praat\t250 100\n");
+    test_support::writeFile(dir + "manifest.tsv", dir + "load_files.praat\t250 100\n");
     return 0;
 }

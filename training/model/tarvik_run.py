@@ -1,4 +1,4 @@
-"""Running build/tools/tarvik_frames (the command-line road) over recordings, in parallel."""
+"""Running build/tools/tarvik_frames (tarvik's own pipeline) over recordings, in parallel."""
 import os
 import shutil
 import subprocess
@@ -22,7 +22,11 @@ def run_frames(tool, models_dir, split_dir, rows, jobs, network_input=False):
         tsv = os.path.join(work, row["id"] + ".tsv")
         f64 = os.path.join(work, row["id"] + ".f64")
         args = [os.path.abspath(tool)] + (["--network-input", f64] if network_input else [])
-        subprocess.run(args + [wav, tsv], cwd=work, check=True, stdout=subprocess.DEVNULL)
+        # The tool's console lines are on standard error: shown only when it fails.
+        done = subprocess.run(args + [wav, tsv], cwd=work, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, text=True)
+        if done.returncode != 0:
+            raise RuntimeError(f"{tool} failed on {wav}: {done.stderr.strip()}")
         table = np.loadtxt(tsv, skiprows=1, ndmin=2)
         result = {"post": table[:, 1], "speech": table[:, 2].astype(np.int8)}
         if network_input:

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace tarvik::testing {
+namespace tarvik::test_support {
 
 struct TextGridInterval {
     std::string xmin;  // as written after "xmin = "
@@ -20,7 +20,4 @@ std::string intervalTierItem(int item, const std::string& name, const std::strin
 std::string oneTierTextGrid(const std::string& xmax,
                             const std::vector<TextGridInterval>& intervals);
 
-// Writes `text` to `path`, replacing the file.
-void writeText(const std::string& path, const std::string& text);
-
-}  // namespace tarvik::testing
+}  // namespace tarvik::test_support

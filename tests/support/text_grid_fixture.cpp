@@ -1,8 +1,6 @@
-#include "tests/frontend/text_grid_fixture.h"
+#include "tests/support/text_grid_fixture.h"
 
-#include <fstream>
-
-namespace tarvik::testing {
+namespace tarvik::test_support {
 
 std::string intervalTierItem(int item, const std::string& name, const std::string& xmax,
                              const std::vector<TextGridInterval>& intervals) {
@@ -28,8 +26,4 @@ std::string oneTierTextGrid(const std::string& xmax,
            intervalTierItem(1, "words", xmax, intervals);
 }
 
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-}  // namespace tarvik::testing
+}  // namespace tarvik::test_support

@@ -1,11 +1,13 @@
-// Recordings written byte by byte for the front end's tests.
+// Recordings written byte by byte for the tests.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace tarvik::testing {
+#include "tests/support/files.h"
+
+namespace tarvik::test_support {
 
 struct WavFormat {
     uint16_t format_tag = 1;
@@ -20,10 +22,7 @@ std::vector<unsigned char> wavHeader(const WavFormat& format, uint32_t sample_by
 // Little-endian 16-bit bytes of `samples`.
 std::vector<unsigned char> sampleBytes(const std::vector<int16_t>& samples);
 
-// Writes `bytes` to `path`, replacing the file.
-void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes);
-
 // Writes a 16 kHz mono 16-bit recording with a canonical header.
 void writeWav(const std::string& path, const std::vector<int16_t>& samples);
 
-}  // namespace tarvik::testing
+}  // namespace tarvik::test_support

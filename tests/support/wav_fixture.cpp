@@ -1,8 +1,6 @@
-#include "tests/frontend/wav_fixture.h"
+#include "tests/support/wav_fixture.h"
 
-#include <fstream>
-
-namespace tarvik::testing {
+namespace tarvik::test_support {
 
 namespace {
 
@@ -42,12 +40,6 @@ std::vector<unsigned char> sampleBytes(const std::vector<int16_t>& samples) {
     return out;
 }
 
-void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
 void writeWav(const std::string& path, const std::vector<int16_t>& samples) {
     auto bytes = wavHeader(WavFormat{}, static_cast<uint32_t>(2 * samples.size()));
     const auto data = sampleBytes(samples);
@@ -55,4 +47,4 @@ void writeWav(const std::string& path, const std::vector<int16_t>& samples) {
     writeBytes(path, bytes);
 }
 
-}  // namespace tarvik::testing
+}  // namespace tarvik::test_support
