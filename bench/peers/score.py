@@ -63,7 +63,7 @@ def condition_key(c):
 def source(row):
     """Speech source of a recording: the package source of its first real voice ("real:<source>:
     <speaker>"), the kind of a synthetic one (espeak, flite, ...), or none."""
-    voice = row.get("speaker", "none").split("+")[0]
+    voice = row.get("speaker", "none").split(",")[0]
     return voice.split(":")[1] if voice.startswith("real:") else voice.split("-")[0]
 
 

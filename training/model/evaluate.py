@@ -34,7 +34,7 @@ def scores(ref, hyp):
 def source(row):
     """Speech source of a recording: the package source of its first real voice, the kind of a
     synthetic one, or none."""
-    voice = row["speaker"].split("+")[0]
+    voice = row["speaker"].split(",")[0]
     if voice.startswith("real:"):
         return voice.split(":")[1]
     return voice.split("-")[0]
