@@ -2,6 +2,7 @@
 """Augmentations keep length and time alignment; hum sits on the mains frequency.
 Run: /usr/bin/python3 -m unittest discover -s training/corpus -p 'test_*.py'"""
 import os
+import shutil
 import sys
 import unittest
 
@@ -27,6 +28,7 @@ def lag(x, y):
 
 
 class Alignment(unittest.TestCase):
+    @unittest.skipUnless(shutil.which('sox') and shutil.which('ffmpeg'), 'needs sox and ffmpeg')
     def test_telephone_keeps_length_and_timing(self):
         x = bursts(3 * RATE + 123, np.random.default_rng(1))
         for mode in augment.PHONE_MODES:
