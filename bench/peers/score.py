@@ -46,7 +46,7 @@ def metrics(c, speech_condition):
     frames = tp + fp + fn + tn
     m = {"frames": frames, "accuracy": (tp + tn) / frames if frames else None,
          "fa": fp / (fp + tn) if fp + tn else None, "f1": None, "miss": None}
-    if speech_condition:
+    if speech_condition and tp + fn:
         m["f1"] = 2 * tp / (2 * tp + fp + fn) if tp + fp + fn else None
         m["miss"] = fn / (tp + fn) if tp + fn else None
     return m
