@@ -29,16 +29,6 @@ def fake_speech_index(folder):
     open(os.path.join(folder, 'READY'), 'w').close()
 
 
-def setUpModule():
-    global scratch
-    scratch = tempfile.TemporaryDirectory()
-    fake_speech_index(os.path.join(scratch.name, 'speech'))
-    real.roots.update(speech=os.path.join(scratch.name, 'speech'))
-    real._speech.clear()
-
-
-def tearDownModule():
-    scratch.cleanup()
 
 
 def counts(plans):
@@ -46,6 +36,17 @@ def counts(plans):
 
 
 class ConditionMix(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.TemporaryDirectory()
+        fake_speech_index(os.path.join(cls.scratch.name, 'speech'))
+        real.roots.update(speech=os.path.join(cls.scratch.name, 'speech'))
+        real._speech.clear()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.scratch.cleanup()
+
     def test_defaults_keep_the_even_plan(self):
         plans = build_corpus.plan_split('train', 2, 1)
         explicit = build_corpus.plan_split('train', 2, 1, build_corpus.parse_mix('clean,20,10,5,0'),
