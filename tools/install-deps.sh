@@ -27,10 +27,22 @@ packages=(
 # With --training: the model pipeline and its data sources as well.
 if $training; then
   packages+=(
-    python3-torch ffmpeg sox
+    python3-torch ffmpeg sox libsox-fmt-mp3 fluidsynth fluid-soundfont-gm
     asterisk-core-sounds-en-g722 asterisk-core-sounds-es-g722
     asterisk-core-sounds-fr-g722 asterisk-core-sounds-it-g722
     espeak-ng festival festvox-kallpc16k festlex-cmu flite asterisk-moh-opsound-wav
+    # Real speech (training/corpus/real_speech.py).
+    tuxpaint-stamps-default drascula drascula-spanish drascula-italian
+    fillets-ng-data-cs fillets-ng-data-nl flight-of-the-amazon-queen festvox-ru
+    hedgewars-data warzone2100-data nexuiz-data megaglest-data 0ad-data trigger-rally-data
+    unknown-horizons redeclipse-data gcin-voice codec2-examples wims-help pocketsphinx-testdata
+    # Real non-speech and impulse responses (training/corpus/real_noise.py).
+    ufoai-music ufoai-sound warzone2100-music planetblupi-music-ogg wesnoth-1.16-music
+    naev-data widelands-data nexuiz-music supertux-data supertuxkart-data berusky2-data
+    singularity-music tecnoballz-data pingus-data openttd-openmsx simutrans-data freedink-data
+    flightgear-data-base flare-game qabcs-data lincity-ng-data scratch openttd-opensfx
+    torcs-data hydrogen-drumkits sonic-pi-samples lmms-common bucklespring-data
+    jconvolver-config-files python3-pyo
   )
 fi
 # With --fuzz: clang with its sanitizer and libFuzzer runtimes.

@@ -6,21 +6,26 @@
 #
 # Usage: training/run.sh [options]
 #   --corpus DIR       where the corpus is built (default out/training/corpus)
-#   --existing-corpus  use the corpus in DIR as it is (both splits READY) instead of rebuilding it
-#   --train-hours H    hours of training recordings (default 6)
-#   --valid-hours V    hours of validation recordings (default 1)
+#   --existing-corpus  use the corpus in DIR as it is (its splits READY) instead of rebuilding it
+#   --real DIR         where the real recordings of the Debian packages are decoded, once
+#                      (default out/training/real; speech/ and noise/ with READY are kept)
+#   --train-hours H    hours of training recordings (default 10)
+#   --valid-hours V    hours of validation recordings of held-out real packages (default 1.5)
 #   --seed S           seed of the corpus and of the training (default 1)
 #   --train-conditions L  cycle of speech conditions of the training recordings
 #                      (default clean,20,10,5,0; repeat one to weigh it more)
-#   --train-nospeech F share of training recordings without speech (default 0.2)
-#   --minutes M        training budget in minutes of wall time (default 35)
+#   --train-nospeech F share of training recordings without speech (default 0.25)
+#   --minutes M        training budget in minutes of wall time (default 55)
+#   --blocks B         memory blocks per direction (default 12)
+#   --cells C          cells per memory block (default 4)
 #   --noise X          Gaussian noise on the normalised training inputs (default 0.2)
 #   --weight-decay D   decoupled weight decay of the optimiser (default 0.001)
 #   --jobs N           parallel jobs (default 6)
 #   --threads T        training threads (default 4)
 #   --bias-objective O output bias tuned for the mean accuracy over the six conditions
 #                      (accuracy, default) or the mean speech F1 over the five speech ones (f1)
-#   --max-nospeech-fa F  with --bias-objective f1: largest accepted no-speech false alarms (default 1)
+#   --max-nospeech-fa F  with --bias-objective f1: largest accepted no-speech false alarms
+#                      (default 1)
 #   --models DIR       where the model pair is written (default models)
 #   --help             prints this text
 set -euo pipefail
@@ -28,12 +33,15 @@ cd "$(dirname "$0")/.."
 
 corpus=out/training/corpus
 existing=0
-train_hours=6
-valid_hours=1
+real=out/training/real
+train_hours=10
+valid_hours=1.5
 seed=1
 train_conditions=clean,20,10,5,0
-train_nospeech=0.2
-minutes=35
+train_nospeech=0.25
+minutes=55
+blocks=12
+cells=4
 jobs=6
 threads=4
 bias_objective=accuracy
@@ -45,6 +53,9 @@ while [ $# -gt 0 ]; do
     case "$1" in
         --corpus) corpus=$2; shift 2 ;;
         --existing-corpus) existing=1; shift ;;
+        --real) real=$2; shift 2 ;;
+        --blocks) blocks=$2; shift 2 ;;
+        --cells) cells=$2; shift 2 ;;
         --train-hours) train_hours=$2; shift 2 ;;
         --valid-hours) valid_hours=$2; shift 2 ;;
         --seed) seed=$2; shift 2 ;;
@@ -84,9 +95,19 @@ build_tarvik() {
     cmake --build "$build" -j 4 >/dev/null
 }
 
+decode_real() {
+    for kind in speech noise; do
+        if [ -e "$real/$kind/READY" ]; then
+            echo "using the decoded real $kind in $real/$kind"
+        else
+            "$python" "training/corpus/real_$kind.py" --out "$real/$kind" --jobs "$jobs"
+        fi
+    done
+}
+
 build_corpus() {
     if [ "$existing" = 1 ]; then
-        for split in train valid; do
+        for split in train valid valid-synth; do
             [ -e "$corpus/$split/READY" ] || { echo "no $corpus/$split/READY" >&2; exit 1; }
         done
         echo "using the existing corpus in $corpus"
@@ -94,16 +115,19 @@ build_corpus() {
     fi
     "$python" training/corpus/build_corpus.py --out "$corpus" --train-hours "$train_hours" \
         --valid-hours "$valid_hours" --seed "$seed" --jobs "$jobs" \
+        --real-speech "$real/speech" --real-noise "$real/noise" \
         --train-conditions "$train_conditions" --train-nospeech "$train_nospeech"
 }
 
 total=$SECONDS
 stage "build tarvik" build_tarvik
+stage "real recordings" decode_real
 stage "corpus" build_corpus
 stage "features" "$python" "$model_dir/data.py" "${common[@]}" --tool "$build/tools/tarvik_features" \
     --jobs "$jobs"
 stage "training and export" "$python" "$model_dir/train.py" "${common[@]}" \
-    --tool "$build/tools/tarvik_features" --out "$models" --minutes "$minutes" --seed "$seed" \
+    --tool "$build/tools/tarvik_features" --frames-tool "$build/tools/tarvik_frames" \
+    --out "$models" --minutes "$minutes" --seed "$seed" --blocks "$blocks" --cells "$cells" \
     --noise "$noise" --weight-decay "$weight_decay" --jobs "$jobs" --threads "$threads"
 stage "output bias tuning and evaluation" "$python" "$model_dir/evaluate.py" "${common[@]}" \
     --models "$models" --tool "$build/tools/tarvik_frames" --jobs "$jobs" \

@@ -46,7 +46,7 @@ def metrics(c, speech_condition):
     frames = tp + fp + fn + tn
     m = {"frames": frames, "accuracy": (tp + tn) / frames if frames else None,
          "fa": fp / (fp + tn) if fp + tn else None, "f1": None, "miss": None}
-    if speech_condition:
+    if speech_condition and tp + fn:
         m["f1"] = 2 * tp / (2 * tp + fp + fn) if tp + fp + fn else None
         m["miss"] = fn / (tp + fn) if tp + fn else None
     return m
@@ -60,8 +60,19 @@ def condition_key(c):
     return (CONDITION_ORDER.index(c), "") if c in CONDITION_ORDER else (len(CONDITION_ORDER), c)
 
 
-def pooled_counts(split, out, systems, manifest):
-    """Per system: condition -> summed counts, with "all" over every recording."""
+def source(row):
+    """Speech source of a recording: the package source of its first real voice ("real:<source>:
+    <speaker>"), the kind of a synthetic one (espeak, flite, ...), or none."""
+    voice = row.get("speaker", "none").split(",")[0]
+    return voice.split(":")[1] if voice.startswith("real:") else voice.split("-")[0]
+
+
+GROUPS = {"condition": lambda r: r["condition"], "noise family": lambda r: r.get("noise_family", "-"),
+          "speech source": source}
+
+
+def pooled_counts(split, out, systems, manifest, group=GROUPS["condition"]):
+    """Per system: group -> summed counts, with "all" over every recording."""
     table = {s: {} for s in systems}
     for row in manifest:
         ref = read_labels(os.path.join(split, row["id"] + ".ref.tsv"))
@@ -70,7 +81,7 @@ def pooled_counts(split, out, systems, manifest):
             if hyp.size != ref.size:
                 raise SystemExit(f"{s}/{row['id']}: {hyp.size} frames, reference {ref.size}")
             c = counts(ref, hyp)
-            for key in (row["condition"], "all"):
+            for key in (group(row), "all"):
                 table[s][key] = table[s].get(key, 0) + c
     return table
 
@@ -144,10 +155,43 @@ def main():
                          f"{f1(x['f1'])} | {pct(x['fa'])} | {pct(x['miss'])} |")
     lines.append("")
 
+    for name in ("noise family", "speech source"):
+        lines += group_lines(split, out, systems, manifest, name)
     lines += speed_lines(out, systems)
     lines += aim_lines(m, conditions, out, systems)
+    lines += false_alarm_aims(split, out, manifest, m)
     with open(results, "w") as f:
         f.write("\n".join(lines).rstrip("\n") + "\n")
+
+
+def group_lines(split, out, systems, manifest, name):
+    """Speech F1 and false-alarm rate per noise family or speech source, all conditions pooled."""
+    table = pooled_counts(split, out, systems, manifest, GROUPS[name])
+    groups = sorted(k for k in table[systems[0]] if k != "all") + ["all"]
+    lines = [f"## By {name}", "", "Speech F1 / false-alarm rate in percent, conditions pooled.", "",
+             f"| {name} | frames | " + " | ".join(NAMES.get(s, s) for s in systems) + " |",
+             "|---|---:|" + "---:|" * len(systems)]
+    for g in groups:
+        m = {s: metrics(table[s][g], True) for s in systems}
+        lines.append(f"| {g} | {m[systems[0]]['frames']} | "
+                     + " | ".join(f"{f1(m[s]['f1'])} / {pct(m[s]['fa'])}" for s in systems) + " |")
+    return lines + [""]
+
+
+def false_alarm_aims(split, out, manifest, m):
+    """tarvik's no-speech false alarms (at most 2 %) and its worst noise family (at most 10 % of
+    the non-speech frames marked speech)."""
+    if "tarvik" not in m or "nospeech" not in m["tarvik"]:
+        return []
+    fa = m["tarvik"]["nospeech"]["fa"] or 0.0
+    table = pooled_counts(split, out, ["tarvik"], manifest, GROUPS["noise family"])["tarvik"]
+    fams = {k: metrics(v, True)["fa"] or 0.0 for k, v in table.items() if k not in ("all", "none")}
+    worst = max(fams, key=fams.get) if fams else "-"
+    return [f"- tarvik's no-speech false alarms at most 2 %: {'yes' if fa <= 0.02 else 'no'} "
+            f"({pct(fa)} %)",
+            f"- no noise family with more than 10 % of its non-speech marked speech: "
+            f"{'yes' if fams.get(worst, 0) <= 0.10 else 'no'} (worst {worst}, "
+            f"{pct(fams.get(worst))} %)", ""]
 
 
 def speed_lines(out, systems):

@@ -18,19 +18,45 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import mix  # noqa: E402
 import noise  # noqa: E402
+import real  # noqa: E402
 import speech  # noqa: E402
 from labels import frame_labels, write_ref_tsv, write_textgrid  # noqa: E402
 from wavio import RATE, write_wav  # noqa: E402
 
-SPLITS = {'train': 0, 'valid': 1}
-LENGTHS = {'train': (10.0, 60.0), 'valid': (10.0, 14.0)}  # seconds, uniform
+# train and valid: real voices and sounds (valid holds out whole packages), train also the
+# synthetic voices and noises; valid-synth: synthetic voices and noises only, held-out families.
+SPLITS = {'train': 0, 'valid-synth': 1, 'valid': 2}
+LENGTHS = {'train': (10.0, 60.0), 'valid': (10.0, 40.0), 'valid-synth': (10.0, 14.0)}  # s, uniform
 CONDITIONS = ['clean', '20', '10', '5', '0']
 NOSPEECH_SHARE = 0.2
 NOSPEECH_SILENT_SHARE = 0.05  # of nospeech recordings: no noise at all
+# Noise families of the real splits, repeated by weight.
+REAL_TRAIN_FAMILIES = (['music'] * 4 + ['musicmix'] + ['ambience'] * 3 + ['everyday'] * 3 +
+                       ['instrument', 'fan', 'clicks', 'pink', 'white', 'brown', 'colored'] +
+                       ['hum'] * 3 + ['beeps', 'chirps', 'drone', 'engine', 'bursts', 'mixture'])
+REAL_VALID_FAMILIES = ['music', 'ambience', 'everyday', 'hum', 'pink']
+SYNTH_VOICE_SHARE = 0.25  # of the training split's voices
+MULTI_VOICE_SHARE = 0.25  # of real recordings: two or three voices take turns
 
 
 def families(split):
-    return noise.TRAIN_FAMILIES if split == 'train' else noise.VALID_FAMILIES
+    if split == 'valid-synth':
+        return noise.VALID_FAMILIES
+    return REAL_TRAIN_FAMILIES if split == 'train' else REAL_VALID_FAMILIES
+
+
+def pick_voices(split, rng):
+    """Speaker field of a speech recording: one voice, or two or three joined by ','."""
+    if split == 'valid-synth':
+        return speech.pick_speaker('valid', rng)
+    count = int(rng.integers(2, 4)) if rng.random() < MULTI_VOICE_SHARE else 1
+    voices = []
+    for _ in range(count):
+        if split == 'train' and rng.random() < SYNTH_VOICE_SHARE:
+            voices.append(speech.pick_speaker('train', rng))
+        else:
+            voices.append(real.pick_speaker(split, rng))
+    return ','.join(voices)
 
 
 def parse_mix(text):
@@ -40,6 +66,9 @@ def parse_mix(text):
     if not cycle or bad:
         raise ValueError('conditions must be among %s, got %r' % (','.join(CONDITIONS), text))
     return cycle
+
+
+PREFIX = {'train': 'tr', 'valid': 'va', 'valid-synth': 'vs'}
 
 
 def plan_split(split, hours, seed, cycle=CONDITIONS, nospeech_share=NOSPEECH_SHARE):
@@ -67,10 +96,10 @@ def plan_split(split, hours, seed, cycle=CONDITIONS, nospeech_share=NOSPEECH_SHA
         else:
             fam = fams[offset[cond] % len(fams)]
             offset[cond] += 1
-        spk = 'none' if cond == 'nospeech' else speech.pick_speaker(split, rng)
-        plans.append(dict(id='%s%05d' % (split[:2], i), condition=cond, family=fam, speaker=spk,
-                          n=int(sec * RATE) // 160 * 160 + int(rng.integers(160)),
-                          seed=[seed, SPLITS[split], i]))
+        spk = 'none' if cond == 'nospeech' else pick_voices(split, rng)
+        plans.append(dict(id='%s%05d' % (PREFIX[split], i), condition=cond, family=fam,
+                          speaker=spk, n=int(sec * RATE) // 160 * 160 + int(rng.integers(160)),
+                          seed=[seed, SPLITS[split], i], split=split))
     return plans
 
 
@@ -135,11 +164,13 @@ def report(split, rows, seconds):
 
 def write_sample(folder, seed):
     os.makedirs(folder, exist_ok=True)
-    pcm, intervals = mix.build_sample(15.0, seed)
+    pcm, intervals, drawn = mix.build_sample(20.0, seed)
     write_wav(os.path.join(folder, 'sample.wav'), pcm)
     labels = frame_labels(intervals, len(pcm))
     write_ref_tsv(os.path.join(folder, 'sample.ref.tsv'), labels)
-    print('sample: %.1f s, speech share %.1f%%' % (len(pcm) / RATE, 100.0 * labels.mean()))
+    print('sample: %.1f s, speech share %.1f%%, from:' % (len(pcm) / RATE, 100.0 * labels.mean()))
+    for path in drawn:
+        print('  ' + path)
 
 
 def main():
@@ -150,7 +181,13 @@ def main():
     ap.add_argument('--seed', type=int, default=1)
     ap.add_argument('--jobs', type=int, default=4)
     ap.add_argument('--sample', help='write sample.wav and sample.ref.tsv into this folder')
-    ap.add_argument('--splits', default='valid,train', help='which splits to build, in order')
+    ap.add_argument('--valid-synth-hours', type=float, default=1.0)
+    ap.add_argument('--real-speech', default='out/training/real/speech',
+                    help='decoded real speech (real_speech.py)')
+    ap.add_argument('--real-noise', default='out/training/real/noise',
+                    help='decoded real non-speech (real_noise.py)')
+    ap.add_argument('--splits', default='valid,valid-synth,train',
+                    help='which splits to build, in order')
     ap.add_argument('--train-conditions', default=','.join(CONDITIONS),
                     help='cycle of speech conditions of the training split, e.g. clean,20,10,5,5,0,0')
     ap.add_argument('--train-nospeech', type=float, default=NOSPEECH_SHARE,
@@ -164,13 +201,19 @@ def main():
         ap.error(str(e))
     if not 0.0 < a.train_nospeech < 1.0:
         ap.error('--train-nospeech must lie strictly between 0 and 1')
+    real.roots.update(speech=a.real_speech, noise=a.real_noise)
+    if a.sample or (a.out and set(a.splits.split(',')) - {'valid-synth'}):
+        for kind in ('speech', 'noise'):
+            if not real.available(kind):
+                ap.error('no decoded real %s in %s (run real_%s.py)' % (kind, real.roots[kind], kind))
     t0 = time.time()
     if a.sample:
         t = time.time()
         write_sample(a.sample, a.seed)
         print('stage sample: %.1f s' % (time.time() - t))
     if a.out:
-        hours = {'train': a.train_hours, 'valid': a.valid_hours}
+        hours = {'train': a.train_hours, 'valid': a.valid_hours,
+                 'valid-synth': a.valid_synth_hours}
         for split in a.splits.split(','):
             t = time.time()
             if split == 'train':

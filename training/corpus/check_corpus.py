@@ -3,7 +3,8 @@
 
 Usage: check_corpus.py ROOT
 Exits 1 with a message per fault: bad WAV header, label count or values, manifest length, a
-validation speaker or noise family also found in train (other than "none"), a missing condition.
+validation voice also found in train, a noise family of the synthetic validation also found in
+train (other than "none"), a missing condition.
 """
 import os
 import struct
@@ -18,7 +19,7 @@ def check_split(folder, faults):
         faults.append('%s: bad manifest header' % folder)
     rows = rows[1:]
     speech = frames = 0
-    for rid, cond, fam, spk, sec in rows:
+    for rid, cond, fam, spk, sec in (r[:5] for r in rows):
         where = os.path.join(folder, rid)
         with open(where + '.wav', 'rb') as f:
             raw = f.read()
@@ -45,18 +46,28 @@ def check_split(folder, faults):
     return rows
 
 
+def voices(rows):
+    return {v for r in rows for v in r[3].split(',')} - {'none'}
+
+
 def main():
     root = sys.argv[1]
     faults = []
     train = check_split(os.path.join(root, 'train'), faults)
-    valid = check_split(os.path.join(root, 'valid'), faults)
-    for col, name in ((2, 'noise family'), (3, 'speaker')):
-        shared = ({r[col] for r in train} & {r[col] for r in valid}) - {'none'}
+    for split in ('valid', 'valid-synth'):
+        if split == 'valid-synth' and not os.path.isdir(os.path.join(root, split)):
+            continue
+        valid = check_split(os.path.join(root, split), faults)
+        shared = voices(train) & voices(valid)
+        if split == 'valid-synth':
+            families = ({r[2] for r in train} & {r[2] for r in valid}) - {'none'}
+            if families:
+                faults.append('noise family in train and %s: %s' % (split, ', '.join(sorted(families))))
         if shared:
-            faults.append('%s in both splits: %s' % (name, ', '.join(sorted(shared))))
-    missing = CONDITIONS - {r[1] for r in valid}
-    if missing:
-        faults.append('valid lacks conditions: %s' % ', '.join(sorted(missing)))
+            faults.append('voice in train and %s: %s' % (split, ', '.join(sorted(shared))))
+        missing = CONDITIONS - {r[1] for r in valid}
+        if missing:
+            faults.append('%s lacks conditions: %s' % (split, ', '.join(sorted(missing))))
     for f in faults:
         print('FAULT', f)
     sys.exit(1 if faults else 0)

@@ -96,7 +96,9 @@ def main():
     p.add_argument("--tool", required=True)
     p.add_argument("--jobs", type=int, default=6)
     a = p.parse_args()
-    for split in ("train", "valid"):
+    for split in ("train", "valid", "valid-synth"):
+        if not os.path.exists(os.path.join(a.corpus, split, "READY")):
+            continue
         rows = extract(a.tool, os.path.join(a.corpus, split), features_dir(a.cache, a.corpus, split),
                        a.jobs)
         print(f"{split}: {len(rows)} recordings")

@@ -31,16 +31,29 @@ def scores(ref, hyp):
     }
 
 
+def source(row):
+    """Speech source of a recording: the package source of its first real voice, the kind of a
+    synthetic one, or none."""
+    voice = row["speaker"].split(",")[0]
+    if voice.startswith("real:"):
+        return voice.split(":")[1]
+    return voice.split("-")[0]
+
+
+def group_of(row, field):
+    return source(row) if field == "source" else row[field]
+
+
 def per_condition(rows, refs, runs, key, field="condition"):
-    groups = CONDITIONS if field == "condition" else sorted({r[field] for r in rows})
+    groups = CONDITIONS if field == "condition" else sorted({group_of(r, field) for r in rows})
     out = {}
     for cond in groups + ["all"]:
-        sel = [r for r in rows if cond in ("all", r[field])]
+        sel = [r for r in rows if cond in ("all", group_of(r, field))]
         if not sel:
             continue
         ref = np.concatenate([refs[r["id"]] for r in sel])
-        hyp = np.concatenate([(runs[r["id"]][key] >= (0.5 if key == "post" else 1)).astype(int)
-                              for r in sel])
+        hyp = np.concatenate([(runs[r["id"]][key][:len(refs[r["id"]])]
+                               >= (0.5 if key == "post" else 1)).astype(int) for r in sel])
         out[cond] = scores(ref, hyp)
     return out
 
@@ -61,7 +74,10 @@ def mean_f1(table, max_fa):
 def print_tables(result):
     for name, title in (("tarvik", "tarvik decisions (smoothed)"),
                         ("posterior", "raw posterior >= 0.5"),
-                        ("noise_family", "tarvik decisions by noise family")):
+                        ("noise_family", "tarvik decisions by noise family"),
+                        ("source", "tarvik decisions by speech source"),
+                        ("synthetic", "synthetic validation (valid-synth), tarvik decisions"),
+                        ("synthetic_family", "synthetic validation by noise family")):
         if name not in result:
             continue
         print(f"validation, {title}:")
@@ -69,6 +85,29 @@ def print_tables(result):
         for cond, s in result[name].items():
             print(f"  {cond:12} {s['frames']:8d}  {s['accuracy']:.4f}  {s['f1']:.4f}  "
                   f"{s['false_alarm']:.4f}  {s['miss']:.4f}")
+
+
+def read_refs(split_dir, rows):
+    return {r["id"]: np.loadtxt(os.path.join(split_dir, r["id"] + ".ref.tsv"), dtype=np.int8,
+                                ndmin=1) for r in rows}
+
+
+def tables(rows, refs, runs):
+    return {"tarvik": per_condition(rows, refs, runs, "speech"),
+            "noise_family": per_condition(rows, refs, runs, "speech", "noise_family"),
+            "source": per_condition(rows, refs, runs, "speech", "source")}
+
+
+def synthetic_tables(a):
+    """The synthetic validation split scored as it is, when the corpus has one."""
+    split_dir = os.path.join(a.corpus, "valid-synth")
+    if not os.path.exists(os.path.join(split_dir, "READY")):
+        return {}
+    rows = data.read_manifest(split_dir)
+    refs = read_refs(split_dir, rows)
+    runs = tarvik_run.run_frames(a.tool, a.models, split_dir, rows, a.jobs)
+    return {"synthetic": per_condition(rows, refs, runs, "speech"),
+            "synthetic_family": per_condition(rows, refs, runs, "speech", "noise_family")}
 
 
 def main():
@@ -90,14 +129,10 @@ def main():
 
     split_dir = os.path.join(a.corpus, "valid")
     rows = data.read_manifest(split_dir)
-    refs = {}
-    for r in rows:
-        y = np.loadtxt(os.path.join(split_dir, r["id"] + ".ref.tsv"), dtype=np.int8, ndmin=1)
-        refs[r["id"]] = y
+    refs = read_refs(split_dir, rows)
     if a.score_only:
         runs = tarvik_run.run_frames(a.tool, a.models, split_dir, rows, a.jobs)
-        print_tables({"tarvik": per_condition(rows, refs, runs, "speech"),
-                      "noise_family": per_condition(rows, refs, runs, "speech", "noise_family")})
+        print_tables({**tables(rows, refs, runs), **synthetic_tables(a)})
         return
     model_path = os.path.join(a.cache, "model.pt")
     saved = torch.load(model_path)
@@ -133,10 +168,8 @@ def main():
     torch.save(saved, model_path)
     model = check.load_model(model_path)
     runs = run(0.0)
-    result = {"bias_shift": shift,
-              "tarvik": per_condition(rows, refs, runs, "speech"),
-              "posterior": per_condition(rows, refs, runs, "post"),
-              "noise_family": per_condition(rows, refs, runs, "speech", "noise_family")}
+    result = {"bias_shift": shift, **tables(rows, refs, runs),
+              "posterior": per_condition(rows, refs, runs, "post"), **synthetic_tables(a)}
     with open(os.path.join(a.cache, "evaluation.json"), "w") as f:
         json.dump(result, f, indent=1)
     print(f"chosen output bias shift {shift:+.2f} (output bias now "
