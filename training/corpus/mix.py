@@ -51,7 +51,12 @@ def finish(x, level_db, rng):
     peak = np.max(np.abs(x)) if len(x) else 0.0
     if peak * g > 0.98:
         g = 0.98 / peak
-    y = x * g * 32768.0 + rng.uniform(-0.5, 0.5, len(x)) + rng.uniform(-0.5, 0.5, len(x))
+    return dithered_int16(x * g, rng)
+
+
+def dithered_int16(y, rng):
+    """Full-scale floats y to int16 samples, with triangular dither."""
+    y = y * 32768.0 + rng.uniform(-0.5, 0.5, len(y)) + rng.uniform(-0.5, 0.5, len(y))
     return np.clip(np.round(y), -32768, 32767).astype(np.int16)
 
 
@@ -118,7 +123,7 @@ def real_noise(family, split, n, rng):
     or the synthetic families of noise.py."""
     if family in REAL_FAMILIES:
         parts = [f for f in REAL_FAMILIES[family] if f in real.noise_catalog(split)]
-        x, _ = real.noise(parts[rng.integers(len(parts))], split, n, rng)
+        x = real.noise(parts[rng.integers(len(parts))], split, n, rng)
     elif family == 'musicmix':  # real music over another real sound or a generated noise
         a = noise.unit(real_noise('music', split, n, rng))
         other = real_noise(['ambience', 'everyday', 'hum', 'pink'][rng.integers(4)], split, n, rng)
@@ -155,8 +160,7 @@ def finish_real(x, rng):
             y *= 0.98 / peak
     if rng.random() < DC_SHARE:
         y = augment.dc_offset(y, rng)
-    y = y * 32768.0 + rng.uniform(-0.5, 0.5, len(y)) + rng.uniform(-0.5, 0.5, len(y))
-    return np.clip(np.round(y), -32768, 32767).astype(np.int16)
+    return dithered_int16(y, rng)
 
 
 def build_real(plan):
@@ -200,6 +204,6 @@ def build_sample(seconds, seed):
     x, intervals = place_speech(n, rng, lambda: next(order), None,
                                 lambda spk: real.utterance(spk, 'valid', rng))
     ps = speech_power(x, intervals)
-    bg = noise.unit(real.noise('ambience', 'train', n, rng, 'flightgear-data-base')[0])
+    bg = noise.unit(real.noise('ambience', 'train', n, rng, 'flightgear-data-base'))
     x = x + bg * np.sqrt(ps / 10 ** 1.5)
     return finish(x / np.sqrt(ps), -22.0, rng), intervals, list(real.drawn)

@@ -82,15 +82,14 @@ def noise_catalog(split):
 
 def noise(family, split, n, rng, package=None):
     """n samples of real non-speech of the family (of one package, when given): random stretches
-    of random pieces, joined with short cross-fades; returns (samples, packages used)."""
+    of random pieces, joined with short cross-fades."""
     pieces = [p for p in noise_catalog(split)[family] if package in (None, p[1])]
     out = np.zeros(n)
-    used = set()
     t = 0
     fade = 160
     tries = 0
     while t < n:
-        path, pkg = pieces[rng.integers(len(pieces))]
+        path, _ = pieces[rng.integers(len(pieces))]
         drawn.append(path)
         x = read_wav16(path).astype(np.float64)
         tries += 1
@@ -109,8 +108,7 @@ def noise(family, split, n, rng, package=None):
         m = min(len(x), n - t)
         out[t:t + m] += x[:m]
         t += m
-        used.add(pkg)
-    return out, used
+    return out
 
 
 _irs = []

@@ -316,18 +316,23 @@ WZ_SPEECH = re.compile(r'^(audio/(coltive|countdown|extra|memressp/[^/]+|nexus|p
 WZ_NONSPEECH = re.compile(r'/(laugh\d*|haha\d*|hahaha\d*)\.ogg$')
 
 
-def wz2100():
-    pkg = 'warzone2100-data'
-    for wz in package_files(pkg, r'/base\.wz$'):
-        for n in zip_members(wz, WZ_SPEECH.pattern):
-            if WZ_NONSPEECH.search(n):
+def archive_lines(pkg, archive, speech, nonspeech):
+    """(archive path, member, member path parts, name) of every voice line in the package's
+    zip archives: members that match `speech` and not `nonspeech`."""
+    for path in package_files(pkg, archive):
+        for n in zip_members(path, speech.pattern):
+            if nonspeech.search(n):
                 continue
             part = n.split('/')
-            role = part[1] if part[0] == 'audio' else 'sequence'
-            role = 'memressp' if role == 'memressp' else part[-2] if role == 'taunts' else role
-            yield Item('wz2100', pkg, 'wz2100-' + role, 'en', 'wide',
-                       clean_name('_'.join(part[1:-1] + [os.path.splitext(part[-1])[0]])),
-                       ('zip', wz, n))
+            yield path, n, part, clean_name('_'.join(part[1:-1] + [os.path.splitext(part[-1])[0]]))
+
+
+def wz2100():
+    pkg = 'warzone2100-data'
+    for wz, n, part, name in archive_lines(pkg, r'/base\.wz$', WZ_SPEECH, WZ_NONSPEECH):
+        role = part[1] if part[0] == 'audio' else 'sequence'
+        role = 'memressp' if role == 'memressp' else part[-2] if role == 'taunts' else role
+        yield Item('wz2100', pkg, 'wz2100-' + role, 'en', 'wide', name, ('zip', wz, n))
 
 
 NEXUIZ_SPEECH = re.compile(r'^sound/(announcer/male|player/[^/]+/coms(/[^/]+)?|player/torus|'
@@ -338,15 +343,9 @@ NEXUIZ_NONSPEECH = re.compile(r'/(death\d*|drown|fall\d*|falling|gasp|jump|pain\
 
 def nexuiz():
     pkg = 'nexuiz-data'
-    for pk3 in package_files(pkg, r'/data\.pk3$'):
-        for n in zip_members(pk3, NEXUIZ_SPEECH.pattern):
-            if NEXUIZ_NONSPEECH.search(n):
-                continue
-            part = n.split('/')
-            role = part[2] if part[1] == 'player' else part[1]
-            yield Item('nexuiz', pkg, 'nexuiz-' + clean_name(role), 'en', 'wide',
-                       clean_name('_'.join(part[1:-1] + [os.path.splitext(part[-1])[0]])),
-                       ('zip', pk3, n))
+    for pk3, n, part, name in archive_lines(pkg, r'/data\.pk3$', NEXUIZ_SPEECH, NEXUIZ_NONSPEECH):
+        role = part[2] if part[1] == 'player' else part[1]
+        yield Item('nexuiz', pkg, 'nexuiz-' + clean_name(role), 'en', 'wide', name, ('zip', pk3, n))
 
 
 MEGAGLEST_NOT_HUMAN = set(

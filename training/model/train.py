@@ -70,26 +70,27 @@ def export_pair(model, mean, std, folder):
     data.write_norm(os.path.join(folder, "media.norm"), mean, std)
 
 
-def own_inputs(model, mean, std, tool, split_dir, rows, lengths, jobs):
-    """Per recording: the normalised frames tarvik fed its network running the current model."""
-    work = tempfile.mkdtemp(prefix="tarvik-own-")
+def run_model(model, mean, std, tool, split_dir, rows, jobs, network_input=False):
+    """tarvik_frames' results of the current model (exported with the static normalisation) on
+    the recordings of a split."""
+    work = tempfile.mkdtemp(prefix="tarvik-model-")
     try:
         export_pair(model, mean, std, work)
-        runs = tarvik_run.run_frames(tool, work, split_dir, rows, jobs, network_input=True)
+        return tarvik_run.run_frames(tool, work, split_dir, rows, jobs, network_input)
     finally:
         shutil.rmtree(work)
+
+
+def own_inputs(model, mean, std, tool, split_dir, rows, lengths, jobs):
+    """Per recording: the normalised frames tarvik fed its network running the current model."""
+    runs = run_model(model, mean, std, tool, split_dir, rows, jobs, network_input=True)
     return [runs[r["id"]]["inputs"][:n].astype(np.float32) for r, n in zip(rows, lengths)]
 
 
 def end_to_end(model, mean, std, tool, split_dir, rows, refs, jobs):
     """Scores of the current model through tarvik on a split: the mean accuracy over the
     conditions (the no-speech one included) and the per-condition table."""
-    work = tempfile.mkdtemp(prefix="tarvik-valid-")
-    try:
-        export_pair(model, mean, std, work)
-        runs = tarvik_run.run_frames(tool, work, split_dir, rows, jobs)
-    finally:
-        shutil.rmtree(work)
+    runs = run_model(model, mean, std, tool, split_dir, rows, jobs)
     table = evaluate.per_condition(rows, refs, runs, "speech")
     return evaluate.balanced(table), table
 
