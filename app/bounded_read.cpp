@@ -13,10 +13,20 @@ bool fail(std::istream& in) {
     return false;
 }
 
-}  // namespace
+// The stream functions catch what a stream buffer throws (std::filebuf throws when a read fails:
+// a directory, an I/O error) and set badbit; the readers below call the buffer directly and do
+// the same.
+template <typename Read>
+bool guarded(std::istream& in, Read read) {
+    try {
+        return read();
+    } catch (...) {
+        in.setstate(std::ios::badbit);
+        return false;
+    }
+}
 
-bool readToken(std::istream& in, std::string& token) {
-    token.clear();
+bool takeToken(std::istream& in, std::string& token) {
     std::streambuf* buffer = in.rdbuf();
     if (!in.good() || buffer == nullptr) return fail(in);
     using traits = std::istream::traits_type;
@@ -31,8 +41,7 @@ bool readToken(std::istream& in, std::string& token) {
     return token.empty() ? fail(in) : true;
 }
 
-bool readLine(std::istream& in, std::string& line) {
-    line.clear();
+bool takeLine(std::istream& in, std::string& line) {
     std::streambuf* buffer = in.rdbuf();
     if (!in.good() || buffer == nullptr) return fail(in);
     using traits = std::istream::traits_type;
@@ -45,6 +54,18 @@ bool readLine(std::istream& in, std::string& line) {
         line.push_back(traits::to_char_type(c));
     }
     return true;
+}
+
+}  // namespace
+
+bool readToken(std::istream& in, std::string& token) {
+    token.clear();
+    return guarded(in, [&] { return takeToken(in, token); });
+}
+
+bool readLine(std::istream& in, std::string& line) {
+    line.clear();
+    return guarded(in, [&] { return takeLine(in, line); });
 }
 
 }  // namespace tarvik

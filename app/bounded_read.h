@@ -1,4 +1,6 @@
-// Readers of tokens and lines from outside files that never grow without bound.
+// Readers of tokens and lines from outside files that never grow without bound. A read that fails
+// (a stream buffer that throws, as std::filebuf does on an I/O error) leaves the stream bad and
+// the reader false; nothing is thrown.
 #pragma once
 
 #include <cstddef>

@@ -1,8 +1,13 @@
 #include "app/driver.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 
 #include "app/console.h"
+#include "app/output_guard.h"
 #include "app/settings.h"
 #include "frontend/chain.h"
 
@@ -20,6 +25,8 @@ void collectFrames() {
     double* popped = nullptr;
     while (decider->popFrame(&popped, &is_speech, &speech_post)) {
         const bool kept = popped != nullptr;
+        ++frames_handed_back;
+        if (std::isnan(speech_post)) ++posteriors_not_numbers;
         if (write_text_grid) {
             // A posterior that is not a number fails the comparison.
             synchronizer->addSpeechDet(speech_post >= 0.5, is_speech, kept);
@@ -36,9 +43,23 @@ void collectFrames() {
 
 }  // namespace
 
+void keepStandardStreamsOpen() {
+    for (int standard = 0; standard <= 2; ++standard) {
+        if (::fcntl(standard, F_GETFD) >= 0 || errno != EBADF) continue;
+        // The lowest free number is `standard` itself.
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0 && null != standard) ::close(null);
+    }
+}
+
+void printReason(const std::string& path, const std::string& reason) {
+    if (!reason.empty()) printLine("ERROR: " + path + ": " + reason);
+}
+
 bool startPipeline() {
     normalizer = std::make_unique<FeatureNormalizer>(FEATURES_NUM, FN_NORMALIZE_INTERVAL);
     if (!normalizer->loadStaticNormalization(norm_path)) {
+        printReason(norm_path, normalizer->loadFailure());
         printLine("ERROR: cannot load: " + norm_path);
         return false;
     }
@@ -48,6 +69,7 @@ bool startPipeline() {
     decider = std::make_unique<SpeechDecider>(log_channel, FEATURES_NUM);
     decider->setMargins(MARGIN, MIN_NORM_DUR);
     if (!decider->loadModel(am_path)) {
+        printReason(am_path, decider->modelFailure());
         printLine("ERROR: cannot load: " + am_path);
         return false;
     }
@@ -90,10 +112,7 @@ void updateStats(const double* frame) {
 bool loadRecording(Signal& signal, const std::string& path) {
     const int loaded = signal.loadFile(path, "", true);
     if (loaded < 0) {
-        // Say why, unless the file simply could not be opened.
-        if (loaded != Signal::LOAD_CANNOT_OPEN) {
-            printLine("ERROR: " + path + ": " + signal.loadFailure());
-        }
+        printReason(path, signal.loadFailure());
         printLine("ERROR: cannot load: " + path);
         return false;
     }
@@ -102,8 +121,49 @@ bool loadRecording(Signal& signal, const std::string& path) {
 }
 
 void runFrameLoop(Signal& signal, FE& chain) {
+    frames_handed_back = 0;
+    posteriors_not_numbers = 0;
     driveChain(signal, chain, processFrame);
     if (decider->flush()) collectFrames();
+}
+
+bool posteriorsAreNumbers() {
+    if (posteriors_not_numbers == 0) return true;
+    printReason(am_path, "the network's posterior is not a number in " +
+                             std::to_string(posteriors_not_numbers) + " of " +
+                             std::to_string(frames_handed_back) + " frames");
+    return false;
+}
+
+bool openDataOutput(ReplacingFile& file, const std::string& path, const std::string& input_path) {
+    if (path == "-") {
+        if (file.openDescriptor(STDOUT_FILENO)) return true;
+    } else {
+        const std::string refusal = outputRefusal(path, input_path, {norm_path, am_path});
+        if (!refusal.empty()) {
+            printLine(refusal);
+            return false;
+        }
+        if (file.open(path)) return true;
+    }
+    printReason(path, file.failure());
+    printLine("ERROR: cannot create: " + path);
+    return false;
+}
+
+bool commitDataOutput(ReplacingFile& file, const std::string& path, const std::string& input_path) {
+    if (file.replaces()) {
+        const std::string refusal = outputRefusal(path, input_path, {norm_path, am_path});
+        if (!refusal.empty()) {
+            file.discard();
+            printLine(refusal);
+            return false;
+        }
+    }
+    if (file.commit()) return true;
+    printReason(path, file.failure());
+    printLine("ERROR: cannot write: " + path);
+    return false;
 }
 
 void releasePipeline() {

@@ -1,6 +1,6 @@
 // tarvik: marks where a recording contains speech and writes a Praat TextGrid.
 // Exit status: 0 on success, 2 (STATUS_USAGE) on a wrong number of arguments, 1 (STATUS_FAILURE)
-// on any other failure.
+// on any other failure (a posterior that is not a number included).
 #include <csignal>
 #include <string>
 
@@ -24,12 +24,14 @@ int analyse(const std::string& input_path, const std::string& output_path) {
     if (!loadRecording(signal, input_path)) return STATUS_FAILURE;
     printLine("Processing...");
     runFrameLoop(signal, chain.last);
+    if (!posteriorsAreNumbers()) return STATUS_FAILURE;
 
     printLine("Saving TextGrid: " + output_path);
     // Checked again: the file may have appeared while the recording was analysed.
     const std::string refusal = outputRefusal(output_path, input_path, {norm_path, am_path});
     if (!refusal.empty()) printLine(refusal);
     if (!refusal.empty() || !synchronizer->buildTextGrid(output_path, true)) {
+        if (refusal.empty()) printReason(output_path, synchronizer->saveFailure());
         printLine("ERROR: cannot save: " + output_path);
         return STATUS_FAILURE;
     }
@@ -43,6 +45,7 @@ int main(int argc, char** argv) {
     using namespace tarvik;
     // A closed standard output must not end the run: lines that cannot be written are dropped.
     std::signal(SIGPIPE, SIG_IGN);
+    keepStandardStreamsOpen();
     if (argc != 3) {
         printLine("./tarvik [input.wav] [output.TextGrid]");
         return STATUS_USAGE;

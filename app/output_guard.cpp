@@ -1,8 +1,8 @@
 #include "app/output_guard.h"
 
 #include <filesystem>
-#include <fstream>
 
+#include "app/input_file.h"
 #include "frontend/recording_kind.h"
 
 namespace tarvik {
@@ -14,14 +14,12 @@ bool sameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, error) && !error;
 }
 
-// The kind of recording that the regular file at `path` begins with; empty for none.
+// The kind of recording that the regular file at `path` begins with (an ID3 tag looked behind);
+// empty for none, and for a file that cannot be read (its save fails on its own).
 std::string heldRecording(const std::string& path) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return {};
-    std::ifstream file(path, std::ios::binary);
-    unsigned char start[RECORDING_MAGIC_BYTES];
-    file.read(reinterpret_cast<char*>(start), sizeof start);
-    return recordingKind(start, static_cast<std::size_t>(file.gcount()));
+    InputFile file;
+    if (!file.open(path, true)) return {};
+    return recordingKindOf(file.stream());
 }
 
 }  // namespace

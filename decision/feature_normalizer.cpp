@@ -9,6 +9,7 @@
 
 #include "app/bounded_read.h"
 #include "app/console.h"
+#include "app/input_file.h"
 #include "app/settings.h"
 #include "app/strings.h"
 
@@ -38,14 +39,18 @@ namespace {
 // stay below 1e4): a deviation that a feature this large cannot be divided by is refused.
 constexpr double MAX_FEATURE_MAGNITUDE = 1e10;
 
-// Reads the next white-space separated token as a whole number of type T: a
-// token such as "1.5x" or "39.0" (for an int) is refused, not read in part.
+// The token read whole as a number of type T: a token such as "1.5x" or "39.0"
+// (for an int) is refused, not read in part.
+template <typename T>
+bool wholeNumber(const std::string& token, T& value) {
+    std::istringstream number(token);
+    return (number >> value) && number.peek() == std::char_traits<char>::eof();
+}
+
 template <typename T>
 bool readWholeToken(std::istream& in, T& value) {
     std::string token;
-    if (!readToken(in, token)) return false;
-    std::istringstream number(token);
-    return (number >> value) && number.peek() == std::char_traits<char>::eof();
+    return readToken(in, token) && wholeNumber(token, value);
 }
 
 // Reads `count` numbers; false when a token is missing or is not a number.
@@ -82,24 +87,80 @@ std::string normalizationProblem(const std::vector<double>& values, int feature_
     return {};
 }
 
+// `token` as it may be shown in a message: at most 24 bytes, those that are not printable as '?'.
+std::string shownToken(const std::string& token) {
+    constexpr std::size_t SHOWN = 24;
+    std::string shown = token.substr(0, SHOWN);
+    for (char& c : shown) {
+        if (c < 0x20 || c > 0x7E) c = '?';
+    }
+    return "\"" + shown + (token.size() > SHOWN ? "...\"" : "\"");
+}
+
+// Why the first token (`have` false when there was none or it was too long) of a file of `size`
+// bytes is not the count `feature_num`; empty when it is.
+std::string countProblem(bool have, const std::string& token, std::int64_t size, int feature_num) {
+    if (token.empty()) return size == 0 ? "the file is empty" : "no count: only white space";
+    if (token.rfind("\xFF\xFE", 0) == 0 || token.rfind("\xFE\xFF", 0) == 0) {
+        return "UTF-16 text, not ASCII";
+    }
+    if (token.rfind("\xEF\xBB\xBF", 0) == 0) return "a UTF-8 byte-order mark before the count";
+    const std::size_t nul = token.find('\0');
+    if (nul != std::string::npos) {
+        return "a NUL byte at byte " + std::to_string(nul) +
+               ": not ASCII text with values separated by white space";
+    }
+    if (!have) {
+        return "the first token is longer than " + std::to_string(MAX_TOKEN_BYTES) + " bytes";
+    }
+    int count = 0;
+    if (!wholeNumber(token, count)) {
+        return "the count " + shownToken(token) + " is not a whole number";
+    }
+    if (count != feature_num) {
+        return "the count is " + intToString(count) + ", not " + intToString(feature_num);
+    }
+    return {};
+}
+
 }  // namespace
 
 bool FeatureNormalizer::loadStaticNormalization(std::string path) {
-    std::ifstream in(path);
-    if (!in.is_open()) {
-        logLine(log_channel, "ERROR: cannot load static normalization: " + path);
+    load_failure.clear();
+    // The reason of a refusal whose logged line (one of the Parts') names only the file.
+    auto refuse = [&](const std::string& line, std::string reason) {
+        logLine(log_channel, line + path);
+        load_failure = std::move(reason);
         return false;
-    }
-    int count = 0;
-    if (!readWholeToken(in, count) || count != feature_num) {
-        logLine(log_channel, "ERROR: number of features differs in: " + path);
-        return false;
+    };
+    const std::string cannot_load = "ERROR: cannot load static normalization: ";
+    InputFile file;
+    if (!file.open(path, true)) return refuse(cannot_load, file.failure());
+    std::istream& in = file.stream();
+    std::string token;
+    const bool have_count = readToken(in, token);
+    if (file.readFailed()) return refuse(cannot_load, file.failure());
+    const std::string count_problem = countProblem(have_count, token, file.size(), feature_num);
+    if (!count_problem.empty()) {
+        return refuse("ERROR: number of features differs in: ", count_problem);
     }
     std::vector<double> values;
-    if (!readNumbers(in, 2 * feature_num, values)) {
+    const bool complete = readNumbers(in, 2 * feature_num, values);
+    if (file.readFailed()) return refuse(cannot_load, file.failure());
+    if (!complete) {
         logLine(log_channel, "ERROR: incomplete or malformed static normalization: " + path);
         return false;
     }
+    // A file written for more features than its count says would be read shifted: a further
+    // number is refused. Text that follows the values (words, a note) is not read.
+    double further = 0.0;
+    if (readToken(in, token) && wholeNumber(token, further)) {
+        logLine(log_channel, "ERROR: more values than the count says (" + intToString(feature_num) +
+                                 " features, " + intToString(2 * feature_num) +
+                                 " values): " + path);
+        return false;
+    }
+    if (file.readFailed()) return refuse(cannot_load, file.failure());
     const std::string problem = normalizationProblem(values, feature_num);
     if (!problem.empty()) {
         logLine(log_channel, "ERROR: " + problem + ": " + path);

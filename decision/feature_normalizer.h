@@ -21,12 +21,22 @@ class FeatureNormalizer {
     FeatureNormalizer(int feature_num, int normalize_interval);
 
     // Reads "count, feature_num means, feature_num deviations" (white-space
-    // separated text) and puts them in use. Refuses a token longer than
-    // MAX_TOKEN_BYTES, a mean that is not finite and a deviation that is not
-    // finite and positive or so small that a feature divided by it is not finite.
-    // On failure logs one line naming `path` (and the value) and returns false
-    // with nothing changed.
+    // separated text) and puts them in use. Refuses a file that is not a regular
+    // file or cannot be read, a token longer than MAX_TOKEN_BYTES, a number beyond
+    // the 2 x feature_num that the count calls for (text after them is not read),
+    // a mean that is not finite and
+    // a deviation that is not finite and positive or so small that a feature
+    // divided by it is not finite. On failure logs one line naming `path` (and
+    // the value) and returns false with nothing changed.
     bool loadStaticNormalization(std::string path);
+
+    // Why the last loadStaticNormalization that failed was refused, when the line
+    // it logged does not say it (the Parts' lines "ERROR: cannot load static
+    // normalization: " and "ERROR: number of features differs in: " name the file
+    // alone): "No such file or directory", "UTF-16 text, not ASCII", "the count is
+    // 13, not 39". Empty when the logged line says why, and after a success. The
+    // caller prints it.
+    const std::string& loadFailure() const { return load_failure; }
 
     // Starts an empty window with the static values in use, or keeps a loaded window.
     void reset();
@@ -86,6 +96,7 @@ class FeatureNormalizer {
     int speech_frames_num = 0;
     std::vector<double> static_means;
     std::vector<double> static_stddevs;
+    std::string load_failure;
 };
 
 }  // namespace tarvik

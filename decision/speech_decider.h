@@ -32,6 +32,8 @@ class SpeechDecider {
     // Loads the network from `path` and resets it. False (with one logged line) when the file
     // cannot be loaded or the model's input count differs from features_num; do not stream then.
     bool loadModel(std::string path);
+    // The network's BLSTM::loadFailure after a loadModel that failed.
+    const std::string& modelFailure() const { return blstm->loadFailure(); }
 
     // Borrows features_num means and deviations; they must outlive the decider's use of them.
     void setNormalization(const double* means, const double* stddevs);

@@ -6,10 +6,10 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <istream>
 #include <new>
 
+#include "app/input_file.h"
 #include "frontend/signal_header.h"
 #include "frontend/trunc_to_int.h"
 
@@ -37,7 +37,7 @@ void adviseHugePages(void* buffer, std::size_t bytes) {
 unsigned readU16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
 
 // Reads up to `count` 16-bit little-endian samples into `out`; returns the samples read.
-long long readSamples(std::ifstream& file, double* out, long long count) {
+long long readSamples(std::istream& file, double* out, long long count) {
     std::vector<unsigned char> bytes(2 * READ_CHUNK_SAMPLES);
     long long done = 0;
     while (done < count) {
@@ -93,15 +93,13 @@ int Signal::refuseLoad(int result, std::string reason) {
 }
 
 int Signal::loadSamples(const std::string& path, bool has_header) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) return refuseLoad(LOAD_CANNOT_OPEN);
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return refuseLoad(LOAD_CANNOT_OPEN);
-    file.seekg(0, std::ios::end);
-    const std::streamoff size = file.tellg();
-    file.seekg(0, std::ios::beg);
-    if (size < 0 || !file) return refuseLoad(LOAD_CANNOT_OPEN);
+    InputFile input;
+    if (!input.open(path, false)) return refuseLoad(LOAD_CANNOT_OPEN, input.failure());
+    const std::streamoff size = input.size();
+    if (size < 0) return refuseLoad(LOAD_CANNOT_OPEN, input.failure());
+    std::istream& file = input.stream();
     SampleLayout layout = findSamples(file, size, has_header);
+    if (input.readFailed()) return refuseLoad(LOAD_CANNOT_OPEN, input.failure());
     if (layout.result != LOAD_OK) return refuseLoad(layout.result, std::move(layout.reason));
 
     const long long count = layout.count;
@@ -116,6 +114,7 @@ int Signal::loadSamples(const std::string& path, bool has_header) {
         file.clear();
         file.seekg(layout.offset, std::ios::beg);
         read = readSamples(file, buffer.get(), count);
+        if (input.readFailed()) return refuseLoad(LOAD_CANNOT_OPEN, input.failure());
     }
     std::fill(buffer.get() + read, buffer.get() + count + TRAILING_ZEROS, 0.0);
     appendSource(std::move(buffer), static_cast<int>(count), path);

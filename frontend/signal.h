@@ -20,7 +20,7 @@ class Signal {
     // Results of loadFile: LOAD_OK, LOAD_NO_LABELS and LOAD_BAD_LABELS append the source (the
     // latter two without reference intervals), the others change nothing.
     static constexpr int LOAD_OK = 0;
-    static constexpr int LOAD_CANNOT_OPEN = -1;   // no such readable file
+    static constexpr int LOAD_CANNOT_OPEN = -1;   // no such readable file, or a read failed
     static constexpr int LOAD_NO_LABELS = -2;     // reference TextGrid cannot be opened
     static constexpr int LOAD_BAD_FORMAT = -3;    // not 16 kHz mono 16-bit PCM, or no WAV file
     static constexpr int LOAD_TOO_LONG = -4;      // more samples than an int counts
@@ -32,7 +32,9 @@ class Signal {
     static const char* loadResultText(int result);
 
     // Why the last loadFile that failed refused its file, in more detail than loadResultText:
-    // e.g. "not 16 kHz mono 16-bit PCM: stereo, 44100 Hz" or "not a RIFF/WAVE file: FLAC".
+    // e.g. "not 16 kHz mono 16-bit PCM: stereo, 44100 Hz", "not a RIFF/WAVE file: FLAC", or the
+    // system's reason when it could not be opened or read ("No such file or directory",
+    // "a directory, not a regular file", "read error: Input/output error").
     const std::string& loadFailure() const { return load_reason; }
 
     Signal() = default;
@@ -47,7 +49,8 @@ class Signal {
     // unread; without it, the whole file. Samples that cannot be allocated give LOAD_NO_MEMORY.
     // A non-empty `labels_path` names a TextGrid whose first
     // interval tier gives the source's reference intervals (see textgrid_reader.h for what is
-    // refused). A directory cannot be opened. A file shorter than its header gives a negative
+    // refused). A directory, and a file that cannot be seeked (a pipe), cannot be opened; a
+    // read that fails is LOAD_CANNOT_OPEN as well. A file shorter than its header gives a negative
     // sample count and no frame. Does not run the framing, which places the intervals on frames.
     int loadFile(const std::string& path, const std::string& labels_path, bool has_header);
     // Gives source 0 (created when there is none) a buffer of `count` samples copied from `data`

@@ -23,6 +23,9 @@ constexpr unsigned FORMAT_EXTENSIBLE = 0xFFFE;
 // The sub-format GUID of the extensible format after its first four bytes, the format code.
 constexpr unsigned char SUBFORMAT_TAIL[] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                             0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// The data size that sox writes when it cannot know the length (its output is a pipe); 0 and
+// 0xFFFFFFFF are what other streaming tools write.
+constexpr std::uint32_t SOX_UNKNOWN_LENGTH = 0x7FFFF000;
 const char* const NOT_PCM = "not 16 kHz mono 16-bit PCM: ";
 const char* const NOT_WAVE = "not a RIFF/WAVE file: ";
 
@@ -109,7 +112,8 @@ SampleLayout walkChunks(std::istream& file, std::streamoff size) {
         if (std::memcmp(header, "data", 4) == 0) {
             if (!have_format) return refuse(Signal::LOAD_BAD_FORMAT, "no fmt chunk before data");
             std::streamoff bytes = length;
-            if (length == 0 || length == 0xFFFFFFFF) {
+            if (length == 0 || length == 0xFFFFFFFF ||
+                (length == SOX_UNKNOWN_LENGTH && bytes > size - body)) {
                 bytes = size - body;
             } else if (bytes > size - body) {
                 return refuse(Signal::LOAD_SHORT_HEADER,
@@ -144,7 +148,8 @@ SampleLayout findSamples(std::istream& file, std::streamoff size, bool has_heade
     if (!readAt(file, 0, start, available)) {
         return refuse(Signal::LOAD_CANNOT_OPEN, Signal::loadResultText(Signal::LOAD_CANNOT_OPEN));
     }
-    const std::string kind = recordingKind(start, available);
+    const std::string kind = id3TagBytes(start, available) != 0 ? recordingKindOf(file)
+                                                                : recordingKind(start, available);
     if (available >= 4 && std::memcmp(start, "RIFF", 4) == 0) {
         if (size < HEADER_BYTES) {
             return refuse(Signal::LOAD_SHORT_HEADER,

@@ -59,14 +59,19 @@ class BLSTM {
     BLSTM(const BLSTM&) = delete;
     BLSTM& operator=(const BLSTM&) = delete;
 
-    // Reads a binary model file. A file that cannot be opened, a header size that is not
-    // positive or above the limits, a file shorter than its header promises, or a value that is
-    // not finite is refused: one logged line (naming the value's position), false, and the model
-    // loaded before (if any) untouched. On success (nothing
+    // Reads a binary model file. A file that cannot be opened or read or is not a regular file,
+    // a header size that is not positive or above the limits, a file shorter than its header
+    // promises, or a value that is not finite is refused: one logged line (naming the value's
+    // position), false, and the model loaded before (if any) untouched. On success (nothing
     // logged) the network is reset.
     bool load(const std::string& path);
     // Reads the same values as decimal text separated by white space; failure as for load.
     bool loadText(const std::string& path);
+    // Why the last load or loadText that failed was refused, when the line it logged does not
+    // say it (the Part's lines "Error loading BLSTM topology" and "ERROR: loading AM", for a
+    // file that cannot be opened or read): "No such file or directory", "a directory, not a
+    // regular file", "read error: Input/output error". Empty otherwise; the caller prints it.
+    const std::string& loadFailure() const { return load_failure; }
 
     // Stores inputs_num and outputs_num and nothing else.
     void setSize(int inputs_num, int outputs_num);
@@ -194,6 +199,7 @@ class BLSTM {
     const double* bias_input = nullptr;
     std::vector<double> output_buf;
     bool loaded = false;
+    std::string load_failure;  // see loadFailure
 
     int buffer_len = 0;
     int warmup_len = 0;

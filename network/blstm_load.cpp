@@ -3,10 +3,11 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
+#include <istream>
 #include <utility>
 
 #include "app/console.h"
+#include "app/input_file.h"
 #include "app/strings.h"
 #include "network/blstm.h"
 #include "network/model_layout.h"
@@ -68,16 +69,21 @@ bool BLSTM::commitModel(const BLSTMTopology& t, BLSTMParameters&& values) {
 }
 
 bool BLSTM::load(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    load_failure.clear();
+    // The Part's line for a file that cannot be opened or read; the reason goes to the caller.
+    auto cannotLoad = [&](std::string reason) {
         logLine(log_channel, "Error loading BLSTM topology");
+        load_failure = std::move(reason);
         return false;
-    }
-    file.seekg(0, std::ios::end);
-    const std::int64_t file_bytes = file.tellg();
-    file.seekg(0, std::ios::beg);
+    };
+    InputFile input;
+    if (!input.open(path, true)) return cannotLoad(input.failure());
+    std::istream& file = input.stream();
+    const std::int64_t file_bytes = input.size();
     unsigned char header[HEADER_BYTES];
-    if (file_bytes < HEADER_BYTES || !file.read(reinterpret_cast<char*>(header), HEADER_BYTES)) {
+    file.read(reinterpret_cast<char*>(header), HEADER_BYTES);
+    if (input.readFailed()) return cannotLoad(input.failure());
+    if (file_bytes < HEADER_BYTES || file.gcount() != HEADER_BYTES) {
         logLine(log_channel, invalid(path, "shorter than the 26-byte header"));
         return false;
     }
@@ -103,8 +109,9 @@ bool BLSTM::load(const std::string& path) {
         file.read(reinterpret_cast<char*>(array.data()),
                   static_cast<std::streamsize>(array.size() * sizeof(double)));
     }
+    if (input.readFailed()) return cannotLoad(input.failure());
     if (!file) {
-        logLine(log_channel, invalid(path, "read error"));
+        logLine(log_channel, invalid(path, "cut short while it was read"));
         return false;
     }
     problem = nonFiniteValue(values, true);
@@ -116,14 +123,23 @@ bool BLSTM::load(const std::string& path) {
 }
 
 bool BLSTM::loadText(const std::string& path) {
-    std::ifstream file(path);
-    if (!file) {
+    load_failure.clear();
+    InputFile input;
+    if (!input.open(path, true)) {
         logLine(log_channel, "ERROR: loading AM");
+        load_failure = input.failure();
         return false;
     }
+    std::istream& file = input.stream();
     BLSTMTopology t;
     file >> t.inputs_num >> t.outputs_num >> t.fwd_blocks_num >> t.fwd_cells_per_block >>
         t.fwd_has_peepholes >> t.bwd_blocks_num >> t.bwd_cells_per_block >> t.bwd_has_peepholes;
+    auto cannotRead = [&] {
+        logLine(log_channel, "ERROR: loading AM");
+        load_failure = input.failure();
+        return false;
+    };
+    if (input.readFailed()) return cannotRead();
     if (!file) {
         logLine(log_channel, invalid(path, "the eight header values are missing or not numbers"));
         return false;
@@ -141,6 +157,7 @@ bool BLSTM::loadText(const std::string& path) {
         for (std::int64_t k = 0; k < counts[i]; ++k) {
             double value = 0.0;
             if (!(file >> value)) {
+                if (input.readFailed()) return cannotRead();
                 logLine(log_channel, invalid(path, "parameter " + std::to_string(read + 1) +
                                                        " is missing or not a number"));
                 return false;

@@ -165,10 +165,12 @@ void SequenceSynchronizer::labelFrames(int tier_num, std::vector<LabelCode>& lab
 }
 
 bool SequenceSynchronizer::buildTextGrid(std::string path, bool final) {
+    save_failure.clear();
     if (!write_text_grid && !write_hypo_tiers) return true;
-    ReplacingFile replacing(path);
-    if (!replacing.isOpen()) {
+    ReplacingFile replacing;
+    if (!replacing.open(path)) {
         logSaveError(path);
+        save_failure = replacing.failure();
         return false;
     }
     const std::size_t path_len = speech_det_vec.size();
@@ -186,10 +188,10 @@ bool SequenceSynchronizer::buildTextGrid(std::string path, bool final) {
         labelFrames(tier.tier_num, labels);
         writeTier(text, tier.tier_num + 1, tier.name, labels, x_end);
     }
-    const std::string contents = std::move(text).str();
-    replacing.stream().write(contents.data(), static_cast<std::streamsize>(contents.size()));
+    replacing.write(std::move(text).str());
     if (!replacing.commit()) {
         logSaveError(path);
+        save_failure = replacing.failure();
         return false;
     }
     return true;

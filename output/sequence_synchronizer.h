@@ -51,6 +51,12 @@ class SequenceSynchronizer {
     // holds what it held before.
     bool buildTextGrid(std::string path, bool final);
 
+    // Why the last buildTextGrid that failed could not write its file, which its logged line
+    // ("ERROR: cannot save TextGrid to: " and the path) does not say: "Is a directory", "No space
+    // left on device", ... (ReplacingFile::failure). Empty after a success and when the failure
+    // was a hypothesis too long, whose line says it. The caller prints it.
+    const std::string& saveFailure() const { return save_failure; }
+
     // The session tag: `number` in five digits, zero-padded ("00005"). Above
     // 99999 it logs "WARNING: session number exeeded. Starting from 0" and
     // gives "00000".
@@ -137,6 +143,7 @@ class SequenceSynchronizer {
     int speech_post_smoothed_count = 0;
     std::vector<std::int8_t> speech_det_vec;
     std::vector<NBestString> nbest_str_vec;
+    std::string save_failure;  // see saveFailure
 };
 
 }  // namespace tarvik

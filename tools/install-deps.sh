@@ -18,11 +18,12 @@ for option in "$@"; do
   esac
 done
 
-# Build and tests (python3-numpy: the Python tests of training/corpus).
+# Build and tests (python3-numpy: the Python tests of training/corpus; strace: the test that
+# signals tarvik during its save, while strace holds the save's fsync back).
 packages=(
   build-essential cmake clang-format
   libgtest-dev libbenchmark-dev
-  praat python3-numpy
+  praat python3-numpy strace
 )
 # With --training: the model pipeline and its data sources as well.
 if $training; then

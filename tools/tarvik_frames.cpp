@@ -4,44 +4,40 @@
 // media.am and media.norm from the working directory, as tarvik does. Usage: tarvik_frames
 // [--network-input inputs.f64] input.wav output.tsv ("-" for standard output). With
 // --network-input it also writes every frame as the network was fed it (normalised by the
-// adaptive normaliser), 39 native little-endian doubles per frame. Console lines go to standard
-// error. Exit status as tarvik's: 0 on success, 1 on a load or write failure, 2 on wrong usage.
+// adaptive normaliser), 39 native little-endian doubles per frame. Both outputs are checked and
+// written as tarvik's TextGrid is (the input, a model file or a recording is refused; a file is
+// replaced only once whole). A run whose posteriors are not numbers fails as tarvik's does.
+// Console lines go to standard error. Exit status as tarvik's: 0 on success, 1 on a refused
+// output or a load, run or write failure, 2 on wrong usage.
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "app/console.h"
 #include "app/driver.h"
 #include "frontend/chain.h"
 #include "frontend/signal.h"
+#include "output/replacing_file.h"
 
 namespace {
 
 // speech_post in the shortest text that reads back as the same double.
-void writeFrame(std::FILE* out, long index, double speech_post, bool is_speech, bool kept) {
+void writeFrame(tarvik::ReplacingFile& out, long index, double speech_post, bool is_speech,
+                bool kept) {
     char post[32];
     const auto end = std::to_chars(post, post + sizeof post, speech_post).ptr;
-    std::fprintf(out, "%ld\t%.*s\t%d\t%d\n", index, static_cast<int>(end - post), post,
-                 is_speech ? 1 : 0, kept ? 1 : 0);
-}
-
-// Flushes and closes `file` (unless it is standard output); false when anything failed.
-bool finish(std::FILE* file) {
-    const bool written = std::fflush(file) == 0 && !std::ferror(file);
-    if (file != stdout) std::fclose(file);
-    return written;
-}
-
-// Opens `path` for writing; null after an error line.
-std::FILE* create(const std::string& path, const char* mode) {
-    std::FILE* file = std::fopen(path.c_str(), mode);
-    if (file == nullptr) tarvik::printLine("ERROR: cannot create: " + path);
-    return file;
+    char line[96];
+    const int length =
+        std::snprintf(line, sizeof line, "%ld\t%.*s\t%d\t%d\n", index, static_cast<int>(end - post),
+                      post, is_speech ? 1 : 0, kept ? 1 : 0);
+    out.write(line, static_cast<std::size_t>(length));
 }
 
 // Runs the pipeline over the loaded `signal`, writing the frames to `out` and, when `inputs_out` is
 // not null, the network's inputs to it.
-void writeFrames(tarvik::Signal& signal, std::FILE* out, std::FILE* inputs_out) {
+void writeFrames(tarvik::Signal& signal, tarvik::ReplacingFile& out,
+                 tarvik::ReplacingFile* inputs_out) {
     using namespace tarvik;
     long index = 0;
     frame_observer = [&](double speech_post, bool is_speech, bool kept) {
@@ -49,38 +45,46 @@ void writeFrames(tarvik::Signal& signal, std::FILE* out, std::FILE* inputs_out) 
     };
     if (inputs_out != nullptr) {
         input_observer = [inputs_out](const double* normalised) {
-            std::fwrite(normalised, sizeof(double), FEATURES_NUM, inputs_out);
+            inputs_out->write(normalised, sizeof(double) * FEATURES_NUM);
         };
     }
-    std::fprintf(out, "index\tspeech_post\tis_speech\tkept\n");
+    out.write("index\tspeech_post\tis_speech\tkept\n");
     FeatureChain chain;
     runFrameLoop(signal, chain.last);
     frame_observer = nullptr;
     input_observer = nullptr;
 }
 
+// Two outputs that name one file: the second rename would replace the first.
+bool sameOutput(const std::string& a, const std::string& b) {
+    std::error_code error_a;
+    std::error_code error_b;
+    const std::filesystem::path path_a =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(a), error_a);
+    const std::filesystem::path path_b =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(b), error_b);
+    return !error_a && !error_b && path_a == path_b;
+}
+
 int run(const std::string& input_path, const std::string& output_path,
         const std::string& inputs_path) {
     using namespace tarvik;
+    const bool with_inputs = !inputs_path.empty();
+    if (with_inputs && output_path != "-" && sameOutput(output_path, inputs_path)) {
+        printLine("ERROR: both outputs are the same file: " + output_path);
+        return STATUS_FAILURE;
+    }
+    ReplacingFile out;
+    ReplacingFile inputs_out;
+    if (with_inputs && !openDataOutput(inputs_out, inputs_path, input_path)) return STATUS_FAILURE;
+    if (!openDataOutput(out, output_path, input_path)) return STATUS_FAILURE;
     if (!startPipeline()) return STATUS_FAILURE;
     Signal signal;
     if (!loadRecording(signal, input_path)) return STATUS_FAILURE;
-    std::FILE* inputs_out = nullptr;
-    if (!inputs_path.empty() && (inputs_out = create(inputs_path, "wb")) == nullptr) {
-        return STATUS_FAILURE;
-    }
-    std::FILE* out = output_path == "-" ? stdout : create(output_path, "w");
-    if (out == nullptr) {
-        if (inputs_out != nullptr) finish(inputs_out);
-        return STATUS_FAILURE;
-    }
-    writeFrames(signal, out, inputs_out);
-    bool written = finish(out);
-    if (!written) printLine("ERROR: cannot write: " + output_path);
-    if (inputs_out != nullptr && !finish(inputs_out)) {
-        printLine("ERROR: cannot write: " + inputs_path);
-        written = false;
-    }
+    writeFrames(signal, out, with_inputs ? &inputs_out : nullptr);
+    if (!posteriorsAreNumbers()) return STATUS_FAILURE;
+    bool written = commitDataOutput(out, output_path, input_path);
+    if (with_inputs && !commitDataOutput(inputs_out, inputs_path, input_path)) written = false;
     return written ? 0 : STATUS_FAILURE;
 }
 
@@ -88,6 +92,7 @@ int run(const std::string& input_path, const std::string& output_path,
 
 int main(int argc, char** argv) {
     using namespace tarvik;
+    keepStandardStreamsOpen();
     setConsoleStream(stderr);
     const bool with_inputs = argc > 1 && std::string(argv[1]) == "--network-input";
     const int first = with_inputs ? 3 : 1;

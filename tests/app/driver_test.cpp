@@ -148,20 +148,25 @@ TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
     };
     const std::string loaded = "+loaded media.norm\n+loaded media.am\n";
     const std::string loading = loaded + "Loading audio file: in.wav\n";
-    auto cannotSave = [&](const std::string& out) {
+    // The writer's line, the reason and the driver's line.
+    auto cannotSave = [&](const std::string& out, const std::string& reason) {
         return loading + "Processing...\nSaving TextGrid: " + out +
-               "\nERROR: cannot save TextGrid to: " + out + "\nERROR: cannot save: " + out + "\n";
+               "\nERROR: cannot save TextGrid to: " + out + "\nERROR: " + out + ": " + reason +
+               "\nERROR: cannot save: " + out + "\n";
     };
     const std::vector<Case> cases = {
         {"no norm", removeNorm, "in.wav", "out.TextGrid",
-         "ERROR: cannot load static normalization: media.norm\nERROR: cannot load: media.norm\n"},
+         "ERROR: cannot load static normalization: media.norm\nERROR: media.norm: No such file or "
+         "directory\nERROR: cannot load: media.norm\n"},
         {"empty norm", emptyNorm, "in.wav", "out.TextGrid",
-         "ERROR: number of features differs in: media.norm\nERROR: cannot load: media.norm\n"},
+         "ERROR: number of features differs in: media.norm\nERROR: media.norm: the file is "
+         "empty\nERROR: cannot load: media.norm\n"},
         {"norm cut short", cutNorm, "in.wav", "out.TextGrid",
          "ERROR: incomplete or malformed static normalization: media.norm\n"
          "ERROR: cannot load: media.norm\n"},
         {"no model", removeModel, "in.wav", "out.TextGrid",
-         "+loaded media.norm\nError loading BLSTM topology\nERROR: cannot load: media.am\n"},
+         "+loaded media.norm\nError loading BLSTM topology\nERROR: media.am: No such file or "
+         "directory\nERROR: cannot load: media.am\n"},
         {"model cut short", cutModel, "in.wav", "out.TextGrid",
          "+loaded media.norm\nERROR: invalid model file media.am: 1000 bytes, the header needs "
          "15778\nERROR: cannot load: media.am\n"},
@@ -169,9 +174,11 @@ TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
          "+loaded media.norm\nERROR: number of inputs differs in: media.am (13 inputs, 39 "
          "features)\nERROR: cannot load: media.am\n"},
         {"no input", nullptr, "missing.wav", "out.TextGrid",
-         loaded + "Loading audio file: missing.wav\nERROR: cannot load: missing.wav\n"},
+         loaded + "Loading audio file: missing.wav\nERROR: missing.wav: No such file or "
+                  "directory\nERROR: cannot load: missing.wav\n"},
         {"directory as input", makeInputDir, "dir.wav", "out.TextGrid",
-         loaded + "Loading audio file: dir.wav\nERROR: cannot load: dir.wav\n"},
+         loaded + "Loading audio file: dir.wav\nERROR: dir.wav: a directory, not a regular "
+                  "file\nERROR: cannot load: dir.wav\n"},
         {"stereo 44.1 kHz", stereo44k, "in.wav", "out.TextGrid",
          loading +
              "ERROR: in.wav: not 16 kHz mono 16-bit PCM: stereo, 44100 Hz\nERROR: cannot load: "
@@ -182,13 +189,14 @@ TEST(Driver, FailuresSayWhyAndWriteNoTextGrid) {
         {"RIFF header cut short", riffCutShort, "in.wav", "out.TextGrid",
          loading + "ERROR: in.wav: RIFF header cut short\nERROR: cannot load: in.wav\n"},
         {"missing output directory", nullptr, "in.wav", "nodir/out.TextGrid",
-         cannotSave("nodir/out.TextGrid")},
+         cannotSave("nodir/out.TextGrid", "No such file or directory")},
         {"output is a directory", makeOutputDir, "in.wav", "out.TextGrid",
-         cannotSave("out.TextGrid")},
-        {"full disk", nullptr, "in.wav", "/dev/full", cannotSave("/dev/full")},
+         cannotSave("out.TextGrid", "Is a directory")},
+        {"full disk", nullptr, "in.wav", "/dev/full",
+         cannotSave("/dev/full", "No space left on device")},
         // The file size limit stops the write part way: the file cut short is removed.
-        {"write cut short", longSpeech, "in.wav", "out.TextGrid", cannotSave("out.TextGrid"),
-         "trap '' XFSZ && ulimit -f 1 &&"},
+        {"write cut short", longSpeech, "in.wav", "out.TextGrid",
+         cannotSave("out.TextGrid", "File too large"), "trap '' XFSZ && ulimit -f 1 &&"},
     };
     for (const Case& c : cases) {
         const fs::path dir = workDir();

@@ -40,6 +40,12 @@ Bytes extensibleBody(unsigned code, unsigned channels, unsigned long rate, unsig
 
 Bytes riff(const Bytes& chunks) { return "RIFF" + u32(4 + chunks.size()) + "WAVE" + chunks; }
 
+Bytes utf16(const std::string& text, bool little_endian) {
+    Bytes bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char c : text) bytes += little_endian ? Bytes{c, '\0'} : Bytes{'\0', c};
+    return bytes;
+}
+
 const Bytes& goldenSamples() {
     static const Bytes samples =
         readFile(std::string(TARVIK_TEST_DATA) + "/golden/speech.wav").substr(44);
@@ -51,6 +57,13 @@ Bytes canonical() { return riff(chunk("fmt ", fmtBody()) + chunk("data", goldenS
 namespace {
 
 void writeInput(const fs::path& dir, const Bytes& bytes) { writeFile(dir / "in.wav", bytes); }
+
+// The start of a TextGrid that an earlier run, or Praat, wrote.
+const Bytes EARLIER_TEXT_GRID =
+    "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\nxmin = 0\nxmax = 1\n";
+
+// The longest name a file may have (NAME_MAX): "b" x 246 and ".TextGrid".
+const std::string LONGEST_NAME = std::string(246, 'b') + ".TextGrid";
 
 // A data chunk whose size field says `size`, followed by the golden samples.
 Bytes streamed(unsigned long size) {
@@ -85,6 +98,8 @@ const std::vector<GoldenRun>& runs() {
          [](const fs::path& d) { writeInput(d, canonical() + chunk("id3 ", Bytes(200000, 'U'))); }},
         {"data size 0", [](const fs::path& d) { writeInput(d, streamed(0)); }},
         {"data size 0xFFFFFFFF", [](const fs::path& d) { writeInput(d, streamed(0xFFFFFFFF)); }},
+        {"data size 0x7FFFF000, as sox writes to a pipe",
+         [](const fs::path& d) { writeInput(d, streamed(0x7FFFF000)); }},
         {"no RIFF header: 44 bytes skipped",
          [](const fs::path& d) { writeInput(d, Bytes(44, 'x') + goldenSamples()); }},
         {"existing TextGrid replaced",
@@ -92,6 +107,30 @@ const std::vector<GoldenRun>& runs() {
              writeInput(d, canonical());
              writeFile(d / "out.TextGrid", "an older TextGrid");
          }},
+        {"earlier TextGrid in UTF-16, little-endian, replaced",
+         [](const fs::path& d) {
+             writeInput(d, canonical());
+             writeFile(d / "out.TextGrid", utf16(EARLIER_TEXT_GRID, true));
+         }},
+        {"earlier TextGrid in UTF-16, big-endian, replaced",
+         [](const fs::path& d) {
+             writeInput(d, canonical());
+             writeFile(d / "out.TextGrid", utf16(EARLIER_TEXT_GRID, false));
+         }},
+        {"earlier TextGrid in UTF-8 with its byte-order mark, replaced",
+         [](const fs::path& d) {
+             writeInput(d, canonical());
+             writeFile(d / "out.TextGrid", "\xEF\xBB\xBF" + EARLIER_TEXT_GRID);
+         }},
+        {"the four bytes FF FE 46 00 (UTF-16 text) replaced",
+         [](const fs::path& d) {
+             writeInput(d, canonical());
+             writeFile(d / "out.TextGrid", Bytes("\xFF\xFE"
+                                                 "F\0",
+                                                 4));
+         }},
+        {"a name of 255 bytes", [](const fs::path& d) { writeInput(d, canonical()); }, LONGEST_NAME,
+         LONGEST_NAME},
         {"symbolic link to a TextGrid: the file it names replaced",
          [](const fs::path& d) {
              writeInput(d, canonical());

@@ -3,15 +3,25 @@
 // whose values break the computation.
 #include "tests/support/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/bounded_read.h"
@@ -119,6 +129,9 @@ TEST(Files, OutputsThatWouldDestroyAFileAreRefusedBeforeAnythingIsWritten) {
          nullptr, "\xFF\xFB\x90\x64"},
         {"AAC frame", "a.wav out.TextGrid", held + "AAC (ADTS)), not replaced: out.TextGrid",
          nullptr, "\xFF\xF1\x50\x80"},
+        {"WAV behind an ID3 tag", "a.wav out.TextGrid",
+         held + "RIFF/WAVE behind an ID3 tag), not replaced: out.TextGrid", nullptr,
+         Bytes("ID3\3\0\0\0\0\0\4", 10) + "tags" + canonical().substr(0, 44)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -179,6 +192,8 @@ TEST(Files, WhatIsNotA16kMono16BitRecordingIsRefusedWithTheReason) {
         {"FLAC", Bytes("fLaC\0\0\0\x22", 8) + samples, not_wave + "FLAC"},
         {"Ogg", Bytes("OggS\0\2", 6) + samples, not_wave + "Ogg"},
         {"MP3 with an ID3 tag", Bytes("ID3\4\0\0", 6) + samples, not_wave + "MP3 (ID3 tag)"},
+        {"WAV behind an ID3 tag", Bytes("ID3\3\0\0\0\0\0\4", 10) + "tags" + pcm(fmtBody()),
+         not_wave + "RIFF/WAVE behind an ID3 tag"},
         {"MP3 frames", "\xFF\xFB\x90\x64" + samples, not_wave + "MPEG audio"},
         {"AAC frames", "\xFF\xF1\x50\x80" + samples, not_wave + "AAC (ADTS)"},
         {"RIFF of another form", "RIFF" + u32(4 + 24) + "AVI " + Bytes(40, '\0'),
@@ -188,6 +203,9 @@ TEST(Files, WhatIsNotA16kMono16BitRecordingIsRefusedWithTheReason) {
         {"data before fmt", riff(chunk("data", samples) + fmt), "no fmt chunk before data"},
         {"data chunk cut short", riff(fmt + "data" + u32(64000) + samples),
          "data chunk cut short: 32000 of 64000 bytes"},
+        {"data chunk cut short, a size next to sox's placeholder",
+         riff(fmt + "data" + u32(0x7FFFF001) + samples),
+         "data chunk cut short: 32000 of 2147479553 bytes"},
         {"chunk before fmt cut short", riff("JUNK" + u32(1000) + Bytes(28, '\0')),
          "\"JUNK\" chunk cut short"},
         {"chunk header cut short", riff(fmt + chunk("JUNK", "ab") + "data"),
@@ -242,9 +260,10 @@ TEST(Files, FailedSaveLeavesThePreviousFile) {
     const ProcessRun run =
         runProcess(dir, TARVIK_BINARY, "in.wav out.TextGrid", "trap '' XFSZ && ulimit -f 1 &&");
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("\nERROR: cannot save TextGrid to: out.TextGrid\nERROR: cannot save: "
-                              "out.TextGrid\n"),
-              std::string::npos)
+    EXPECT_NE(
+        run.output.find("\nERROR: cannot save TextGrid to: out.TextGrid\nERROR: out.TextGrid: "
+                        "File too large\nERROR: cannot save: out.TextGrid\n"),
+        std::string::npos)
         << run.output;
     EXPECT_EQ(readFile(dir / "out.TextGrid"), "the previous TextGrid");
     EXPECT_FALSE(hasTemporaries(dir));
@@ -281,6 +300,14 @@ void replaceNormToken(const fs::path& dir, std::size_t index, const std::string&
     writeFile(dir / "media.norm", text);
 }
 
+// Token `index` of media.norm, counted as replaceNormToken counts them.
+std::string normToken(const fs::path& dir, std::size_t index) {
+    std::istringstream in(readFile(dir / "media.norm"));
+    std::string token;
+    for (std::size_t i = 0; i <= index; ++i) in >> token;
+    return token;
+}
+
 // media.am with its parameter `index` (from 0, in file order) replaced.
 void replaceWeight(const fs::path& dir, std::size_t index, double value) {
     Bytes bytes = readFile(dir / "media.am");
@@ -313,16 +340,35 @@ TEST(Files, ModelValuesThatBreakTheComputationAreRefused) {
          "ERROR: incomplete or malformed static normalization: media.norm\n" + norm},
         {"norm without white space",
          [](const fs::path& d) {
-             fs::remove(d / "media.norm");
-             fs::create_symlink("/dev/zero", d / "media.norm");
+             writeFile(d / "media.norm", std::string(MAX_TOKEN_BYTES + 1, '1'));
          },
-         "ERROR: number of features differs in: media.norm\n" + norm},
+         "ERROR: number of features differs in: media.norm\nERROR: media.norm: the first token is "
+         "longer than 65536 bytes\n" +
+             norm},
+        {"norm written for 40 features, its count 39",
+         [](const fs::path& d) {
+             replaceNormToken(d, 40, "1.5 " + normToken(d, 40));
+             replaceNormToken(d, 79, normToken(d, 79) + " 2.5");
+         },
+         "ERROR: more values than the count says (39 features, 78 values): media.norm\n" + norm},
         {"NaN weight",
          [](const fs::path& d) { replaceWeight(d, 0, std::numeric_limits<double>::quiet_NaN()); },
          invalid + "parameter 1 (fwd_weights[0]) at byte 26 is nan, not finite\n" + am},
         {"infinite weight",
          [](const fs::path& d) { replaceWeight(d, 1, -std::numeric_limits<double>::infinity()); },
          invalid + "parameter 2 (fwd_weights[1]) at byte 34 is -inf, not finite\n" + am},
+        {"finite weights that overflow",
+         [](const fs::path& d) {
+             Bytes bytes = readFile(d / "media.am");
+             const double huge = 1e308;
+             for (std::size_t at = 26; at + 8 <= bytes.size(); at += 8) {
+                 std::memcpy(bytes.data() + at, &huge, sizeof huge);
+             }
+             writeFile(d / "media.am", bytes);
+         },
+         LOADED +
+             "Loading audio file: in.wav\nProcessing...\nERROR: media.am: the network's posterior "
+             "is not a number in 800 of 800 frames\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -334,6 +380,539 @@ TEST(Files, ModelValuesThatBreakTheComputationAreRefused) {
         EXPECT_EQ(run.output, startLines("in.wav out.TextGrid") + c.tail);
         EXPECT_FALSE(fs::exists(dir / "out.TextGrid"));
     }
+}
+
+// The program at `binary`, quoted for the shell.
+std::string quoted(const std::string& binary) { return "'" + binary + "'"; }
+
+// Runs `command` through the shell in `dir`; its exit status, or 128 + the signal that ended it.
+int runShell(const fs::path& dir, const std::string& command) {
+    const int status = std::system(("cd '" + dir.string() + "' && " + command).c_str());
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// The console of a successful run of in.wav into `output`, with `grid` written between the
+// "Saving TextGrid: " line and "Done!", as where the output is the console's own file.
+std::string consoleWithGrid(const std::string& output, const std::string& grid) {
+    std::string console = goldenConsole(output);
+    console.insert(console.size() - std::string("Done!\n").size(), grid);
+    return console;
+}
+
+// A tmpfs mounted on `dir` while it lives, for a file system that is full, has no inode left
+// or is read-only. Mounting needs root (CI runs as root); `mounted` is false where it is not
+// permitted, and the test skips.
+class SmallFileSystem {
+  public:
+    SmallFileSystem(const fs::path& dir, const char* options) : dir(dir) {
+        fs::create_directories(dir);
+        mounted = ::mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options) == 0;
+        error = errno;
+    }
+    ~SmallFileSystem() {
+        if (mounted) ::umount2(dir.c_str(), MNT_DETACH);
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool makeReadOnly() const {
+        return ::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+    // Fills the free space with one file.
+    void fill() const {
+        const int fd = ::open((dir / "filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const std::string block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    }
+
+    fs::path dir;
+    bool mounted = false;
+    int error = 0;
+};
+
+TEST(Files, ModelFilesThatAreNoRegularFileOrCannotBeReadAreRefusedWithTheReason) {
+    struct Case {
+        const char* name;
+        void (*prepare)(const fs::path& dir);
+        std::string tail;  // after the two start lines
+    };
+    const std::string norm = "ERROR: cannot load: media.norm\n";
+    const std::string am = "ERROR: cannot load: media.am\n";
+    const std::string cannot_norm = "ERROR: cannot load static normalization: media.norm\n";
+    const std::string counted = "ERROR: number of features differs in: media.norm\n";
+    const std::string cannot_am = "+loaded media.norm\nError loading BLSTM topology\n";
+    // media.norm as text of another encoding or with other separators.
+    static std::string text;
+    text = readFile(GOLDEN + "media.norm");
+    std::vector<Case> cases = {
+        {"norm missing", [](const fs::path& d) { fs::remove(d / "media.norm"); },
+         cannot_norm + "ERROR: media.norm: No such file or directory\n" + norm},
+        {"norm a directory",
+         [](const fs::path& d) {
+             fs::remove(d / "media.norm");
+             fs::create_directory(d / "media.norm");
+         },
+         cannot_norm + "ERROR: media.norm: a directory, not a regular file\n" + norm},
+        {"norm a device",
+         [](const fs::path& d) {
+             fs::remove(d / "media.norm");
+             fs::create_symlink("/dev/zero", d / "media.norm");
+         },
+         cannot_norm + "ERROR: media.norm: a character device, not a regular file\n" + norm},
+        {"norm a pipe, without a writer",
+         [](const fs::path& d) {
+             fs::remove(d / "media.norm");
+             ::mkfifo((d / "media.norm").c_str(), 0644);
+         },
+         cannot_norm + "ERROR: media.norm: a pipe, not a regular file\n" + norm},
+        {"norm whose read fails",
+         [](const fs::path& d) {
+             fs::remove(d / "media.norm");
+             fs::create_symlink("/proc/self/mem", d / "media.norm");  // byte 0 is never mapped
+         },
+         cannot_norm + "ERROR: media.norm: read error: Input/output error\n" + norm},
+        {"norm in UTF-16, little-endian",
+         [](const fs::path& d) { writeFile(d / "media.norm", utf16(text, true)); },
+         counted + "ERROR: media.norm: UTF-16 text, not ASCII\n" + norm},
+        {"norm in UTF-16, big-endian",
+         [](const fs::path& d) { writeFile(d / "media.norm", utf16(text, false)); },
+         counted + "ERROR: media.norm: UTF-16 text, not ASCII\n" + norm},
+        {"norm behind a UTF-8 byte-order mark",
+         [](const fs::path& d) { writeFile(d / "media.norm", "\xEF\xBB\xBF" + text); },
+         counted + "ERROR: media.norm: a UTF-8 byte-order mark before the count\n" + norm},
+        {"norm separated by NUL bytes",
+         [](const fs::path& d) {
+             std::string nul = text;
+             for (char& c : nul) {
+                 if (c == ' ' || c == '\t' || c == '\n') c = '\0';
+             }
+             writeFile(d / "media.norm", nul);
+         },
+         counted +
+             "ERROR: media.norm: a NUL byte at byte 2: not ASCII text with values separated by "
+             "white space\n" +
+             norm},
+        {"norm of 13 features", [](const fs::path& d) { replaceNormToken(d, 0, "13"); },
+         counted + "ERROR: media.norm: the count is 13, not 39\n" + norm},
+        {"norm whose count is not whole", [](const fs::path& d) { replaceNormToken(d, 0, "39.0"); },
+         counted + "ERROR: media.norm: the count \"39.0\" is not a whole number\n" + norm},
+        {"norm of white space", [](const fs::path& d) { writeFile(d / "media.norm", " \n\t\n"); },
+         counted + "ERROR: media.norm: no count: only white space\n" + norm},
+        {"am a directory",
+         [](const fs::path& d) {
+             fs::remove(d / "media.am");
+             fs::create_directory(d / "media.am");
+         },
+         cannot_am + "ERROR: media.am: a directory, not a regular file\n" + am},
+        {"am a pipe, without a writer",
+         [](const fs::path& d) {
+             fs::remove(d / "media.am");
+             ::mkfifo((d / "media.am").c_str(), 0644);
+         },
+         cannot_am + "ERROR: media.am: a pipe, not a regular file\n" + am},
+        {"am whose read fails",
+         [](const fs::path& d) {
+             fs::remove(d / "media.am");
+             fs::create_symlink("/proc/self/mem", d / "media.am");
+         },
+         cannot_am + "ERROR: media.am: read error: Input/output error\n" + am},
+    };
+    if (::geteuid() != 0) {
+        cases.push_back({"norm that this user may not read",
+                         [](const fs::path& d) { fs::permissions(d / "media.norm", fs::perms(0)); },
+                         cannot_norm + "ERROR: media.norm: Permission denied\n" + norm});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = testWorkDir("files_");
+        writeFile(dir / "in.wav", canonical());
+        c.prepare(dir);
+        const ProcessRun run = runProcess(dir, TARVIK_BINARY, "in.wav out.TextGrid");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.output, startLines("in.wav out.TextGrid") + c.tail);
+        EXPECT_FALSE(fs::exists(dir / "out.TextGrid"));
+    }
+}
+
+// The lines of a run of in.wav whose save of `output` failed for `reason`.
+std::string failedSave(const std::string& output, const std::string& reason) {
+    return startLines("in.wav " + output) + LOADED +
+           "Loading audio file: in.wav\nProcessing...\nSaving TextGrid: " + output +
+           "\nERROR: cannot save TextGrid to: " + output + "\nERROR: " + output + ": " + reason +
+           "\nERROR: cannot save: " + output + "\n";
+}
+
+TEST(Files, FailedSavesSayWhyAndLeaveThePreviousFile) {
+    struct Case {
+        const char* name;
+        void (*prepare)(const fs::path& dir);  // after in.wav and out.TextGrid
+        std::string output;
+        std::string reason;
+    };
+    std::vector<Case> cases = {
+        {"a directory", [](const fs::path& d) { fs::create_directory(d / "grids"); }, "grids",
+         "Is a directory"},
+        {"a missing folder", nullptr, "nodir/out.TextGrid", "No such file or directory"},
+        {"a file as its folder", [](const fs::path& d) { writeFile(d / "note.txt", "a note"); },
+         "note.txt/out.TextGrid", "Not a directory"},
+        {"a name of 256 bytes", nullptr, std::string(256, 'n'), "File name too long"},
+        {"a loop of links",
+         [](const fs::path& d) {
+             fs::create_symlink("loop.b", d / "loop.a");
+             fs::create_symlink("loop.a", d / "loop.b");
+         },
+         "loop.a", "Too many levels of symbolic links"},
+        {"a full device", nullptr, "/dev/full", "No space left on device"},
+    };
+    if (::geteuid() != 0) {
+        cases.push_back(
+            {"a file that this user may not write",
+             [](const fs::path& d) { fs::permissions(d / "out.TextGrid", fs::perms(0444)); },
+             "out.TextGrid", "Permission denied"});
+        cases.push_back({"a folder that this user may not write",
+                         [](const fs::path& d) {
+                             fs::create_directory(d / "locked");
+                             writeFile(d / "locked" / "out.TextGrid", "the previous TextGrid");
+                             fs::permissions(d / "locked", fs::perms(0555));
+                         },
+                         "locked/out.TextGrid",
+                         "cannot create a temporary file beside it: Permission denied"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = testWorkDir("files_");
+        writeFile(dir / "in.wav", canonical());
+        writeFile(dir / "out.TextGrid", "the previous TextGrid");
+        if (c.prepare != nullptr) c.prepare(dir);
+        const ProcessRun run = runProcess(dir, TARVIK_BINARY, "in.wav " + c.output);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.output, failedSave(c.output, c.reason));
+        EXPECT_EQ(readFile(dir / "out.TextGrid"), "the previous TextGrid");
+        EXPECT_FALSE(hasTemporaries(dir));
+        if (fs::exists(dir / "locked")) fs::permissions(dir / "locked", fs::perms(0755));
+    }
+}
+
+TEST(Files, SavesOnAFullOrReadOnlyFileSystemSayWhyAndLeaveThePreviousFile) {
+    struct Case {
+        const char* name;
+        const char* options;
+        void (*prepare)(const SmallFileSystem& m);  // after m/out.TextGrid is written
+        std::string program;                        // "": tarvik
+        std::string output;                         // inside m/
+        std::string lines;  // after the program's own lines; "@" stands for m/<output>
+    };
+    const std::string features = TARVIK_FEATURES_TOOL;
+    const std::vector<Case> cases = {
+        {"no space left", "size=16k", [](const SmallFileSystem& m) { m.fill(); }, "",
+         "out.TextGrid", "No space left on device"},
+        {"no inode left", "nr_inodes=2", nullptr, "", "out.TextGrid",
+         "cannot create a temporary file beside it: No space left on device"},
+        {"a read-only file system", "size=64k",
+         [](const SmallFileSystem& m) { ASSERT_TRUE(m.makeReadOnly()); }, "", "out.TextGrid",
+         "Read-only file system"},
+        {"a new file on a read-only file system", "size=64k",
+         [](const SmallFileSystem& m) { ASSERT_TRUE(m.makeReadOnly()); }, "", "new.TextGrid",
+         "cannot create a temporary file beside it: Read-only file system"},
+        {"tarvik_features on a 16 KB file system", "size=16k", nullptr, features, "out.TextGrid",
+         "ERROR: @: No space left on device\nERROR: cannot write: @\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = testWorkDir("files_");
+        writeFile(dir / "in.wav", canonical());
+        const SmallFileSystem m(dir / "m", c.options);
+        if (!m.mounted) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(m.error);
+        writeFile(dir / "m" / "out.TextGrid", "the previous TextGrid");
+        if (c.prepare != nullptr) c.prepare(m);
+        const std::string output = "m/" + c.output;
+        const ProcessRun run =
+            runProcess(dir, c.program.empty() ? TARVIK_BINARY : c.program, "in.wav " + output);
+        EXPECT_EQ(run.status, 1);
+        if (c.program.empty()) {
+            EXPECT_EQ(run.output, failedSave(output, c.lines));
+        } else {
+            std::string lines = c.lines;
+            for (auto at = lines.find('@'); at != std::string::npos; at = lines.find('@')) {
+                lines.replace(at, 1, output);
+            }
+            EXPECT_EQ(run.output, lines);
+        }
+        EXPECT_EQ(readFile(dir / "m" / "out.TextGrid"), "the previous TextGrid");
+        EXPECT_FALSE(fs::exists(dir / "m" / "new.TextGrid"));
+        EXPECT_FALSE(hasTemporaries(dir / "m"));
+    }
+}
+
+TEST(Files, TheFileOnStandardOutputOrErrorIsWrittenWhereItStandsNeverReplaced) {
+    struct Case {
+        const char* name;
+        std::string command;  // "T" stands for tarvik; run after log.txt is "earlier"
+        std::string file;     // the file that must hold what `expected` says
+        std::string expected;
+    };
+    const std::string grid = readFile(GOLDEN + "speech.TextGrid");
+    const std::vector<Case> cases = {
+        {"/dev/stdout appended to a log", "T in.wav /dev/stdout >> log.txt 2>&1", "log.txt",
+         "earlier\n" + consoleWithGrid("/dev/stdout", grid)},
+        {"/dev/stdout written over a log", "T in.wav /dev/stdout > log.txt 2>&1", "log.txt",
+         consoleWithGrid("/dev/stdout", grid)},
+        {"/dev/stderr appended to a log", "T in.wav /dev/stderr 2>> log.txt > console.txt",
+         "log.txt", "earlier\n" + grid},
+        {"/dev/fd/3", "T in.wav /dev/fd/3 3>> log.txt > console.txt", "log.txt",
+         "earlier\n" + grid},
+        {"/proc/self/fd/1", "T in.wav /proc/self/fd/1 >> log.txt 2>&1", "log.txt",
+         "earlier\n" + consoleWithGrid("/proc/self/fd/1", grid)},
+        {"the name of the log on standard output", "T in.wav log.txt >> log.txt 2>&1", "log.txt",
+         "earlier\n" + consoleWithGrid("log.txt", grid)},
+        {"a link to the log on standard output",
+         "ln -s log.txt link.txt && T in.wav link.txt >> log.txt 2>&1", "log.txt",
+         "earlier\n" + consoleWithGrid("link.txt", grid)},
+        {"the name of the log on standard error", "T in.wav log.txt 2>> log.txt > console.txt",
+         "log.txt", "earlier\n" + grid},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = testWorkDir("files_");
+        writeFile(dir / "in.wav", canonical());
+        writeFile(dir / "log.txt", "earlier\n");
+        std::string command = c.command;
+        command.replace(command.find('T'), 1, quoted(TARVIK_BINARY));
+        EXPECT_EQ(runShell(dir, command + " < /dev/null"), 0);
+        EXPECT_EQ(readFile(dir / c.file), c.expected);
+        EXPECT_FALSE(hasTemporaries(dir));
+    }
+}
+
+TEST(Files, AsRootAReplacedTextGridKeepsItsOwnerGroupAndMode) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+    const fs::path dir = testWorkDir("files_");
+    writeFile(dir / "in.wav", canonical());
+    writeFile(dir / "out.TextGrid", "the previous TextGrid");
+    ASSERT_EQ(::chown((dir / "out.TextGrid").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod((dir / "out.TextGrid").c_str(), 0600), 0);
+    const ProcessRun run = runProcess(dir, TARVIK_BINARY, "in.wav out.TextGrid");
+    EXPECT_EQ(run.status, 0) << run.output;
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "out.TextGrid").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(readFile(dir / "out.TextGrid"), readFile(GOLDEN + "speech.TextGrid"));
+}
+
+TEST(Files, OutputPathsToTheLongestThatLinuxTakesAreWritten) {
+    // 4095 bytes, the longest path that PATH_MAX (4096 with its zero) allows, of which the name is
+    // 8 bytes: shorter than the temporary file's name, whose path would not fit beside it.
+    const fs::path dir = testWorkDir("files_");
+    writeFile(dir / "in.wav", canonical());
+    const std::string name = "/out.grd";
+    std::string folder = "d";
+    while (4095 - name.size() - folder.size() > 202) folder += "/" + std::string(200, 'd');
+    folder += "/" + std::string(4095 - name.size() - folder.size() - 1, 'd');
+    // Made from inside the run's folder: its path from the root would be too long.
+    const fs::path start = fs::current_path();
+    fs::current_path(dir);
+    fs::create_directories(folder);
+    fs::current_path(start);
+    const std::string output = folder + name;
+    ASSERT_EQ(output.size(), 4095u);
+    const ProcessRun run = runProcess(dir, TARVIK_BINARY, "in.wav " + output);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, goldenConsole(output));
+    fs::current_path(dir);
+    EXPECT_EQ(readFile(output), readFile(GOLDEN + "speech.TextGrid"));
+    EXPECT_FALSE(hasTemporaries("d"));
+    fs::current_path(start);
+}
+
+// Whether strace runs here, with the delay of a system call that it injects (strace 5.3 on).
+bool straceRuns() {
+    return std::system(
+               "strace -o /dev/null -e trace=getpid -e inject=getpid:delay_enter=1 "
+               "true > /dev/null 2>&1") == 0;
+}
+
+// The pid in `file` once it holds one; -1 after 30 s.
+pid_t waitForPid(const fs::path& file) {
+    for (int i = 0; i < 30000; ++i) {
+        const std::string text = readFile(file);
+        if (!text.empty() && text.back() == '\n') return std::stoi(text);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return -1;
+}
+
+// Waits until a temporary file exists in `dir`; false after 30 s.
+bool waitForTemporary(const fs::path& dir) {
+    for (int i = 0; i < 30000; ++i) {
+        if (hasTemporaries(dir)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// 128 + the signal that ended the child `pid`, or its exit status.
+int endOf(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// A child that runs `argv` in `dir` with the three signals at their default, its standard output
+// `out` (or the console file), its standard error the console file.
+pid_t startIn(const fs::path& dir, const std::vector<std::string>& argv, int out = -1) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child != 0) return child;
+    for (int number : {SIGHUP, SIGINT, SIGTERM, SIGPIPE}) ::signal(number, SIG_DFL);
+    const int console = ::open((dir / "console.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int null = ::open("/dev/null", O_RDONLY);
+    if (::chdir(dir.c_str()) != 0 || console < 0 || null < 0 || ::dup2(null, 0) < 0 ||
+        ::dup2(out >= 0 ? out : console, 1) < 0 || ::dup2(console, 2) < 0) {
+        ::_exit(126);
+    }
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+}
+
+TEST(Files, ASignalDuringTheSaveLeavesThePreviousTextGridAndNoTemporaryFile) {
+    if (!straceRuns()) GTEST_SKIP() << "no strace that can delay a system call";
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(number));
+        const fs::path dir = testWorkDir("files_");
+        writeFile(dir / "in.wav", canonical());
+        writeFile(dir / "out.TextGrid", "the previous TextGrid");
+        // The save's fsync waits 5 s: long enough to find its temporary file and signal tarvik.
+        const std::string tarvik = quoted(TARVIK_BINARY);
+        const pid_t strace =
+            startIn(dir, {"strace", "-o", "/dev/null", "-e", "trace=fsync", "-e",
+                          "inject=fsync:delay_enter=5000000", "--", "sh", "-c",
+                          "echo $$ > tarvik.pid; exec " + tarvik + " in.wav out.TextGrid"});
+        const pid_t pid = waitForPid(dir / "tarvik.pid");
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(waitForTemporary(dir));
+        ASSERT_EQ(::kill(pid, number), 0);
+        EXPECT_EQ(endOf(strace), 128 + number);
+        EXPECT_EQ(readFile(dir / "out.TextGrid"), "the previous TextGrid");
+        EXPECT_FALSE(hasTemporaries(dir));
+        const std::string console = readFile(dir / "console.txt");
+        EXPECT_NE(console.find("Saving TextGrid: out.TextGrid\n"), std::string::npos) << console;
+        EXPECT_EQ(console.find("Done!"), std::string::npos) << console;
+    }
+}
+
+// The golden samples `times` over, as one canonical recording.
+Bytes repeatedSpeech(int times) {
+    Bytes samples;
+    for (int i = 0; i < times; ++i) samples += goldenSamples();
+    return riff(chunk("fmt ", fmtBody()) + chunk("data", samples));
+}
+
+TEST(Files, ASignalDuringAToolsRunLeavesItsOutputsAsTheyWere) {
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(number));
+        const fs::path dir = testWorkDir("files_");
+        writeFile(dir / "in.wav", repeatedSpeech(10));
+        writeFile(dir / "inputs.f64", "the previous inputs");
+        // Its frames go to a pipe that nobody reads: once the pipe is full the tool waits, its
+        // network inputs half written to their temporary file.
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        const pid_t tool = startIn(
+            dir, {TARVIK_FRAMES_TOOL, "--network-input", "inputs.f64", "in.wav", "-"}, ends[1]);
+        ::close(ends[1]);
+        // A first 64 KB of frames in the pipe: the tool has written as many inputs.
+        int waiting = 0;
+        for (int i = 0; i < 3000 && waiting < 60000; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ::ioctl(ends[0], FIONREAD, &waiting);
+        }
+        EXPECT_GE(waiting, 60000);
+        EXPECT_TRUE(hasTemporaries(dir));
+        ASSERT_EQ(::kill(tool, number), 0);
+        EXPECT_EQ(endOf(tool), 128 + number);
+        ::close(ends[0]);
+        EXPECT_EQ(readFile(dir / "inputs.f64"), "the previous inputs");
+        EXPECT_FALSE(hasTemporaries(dir));
+    }
+}
+
+TEST(Files, ToolsRefuseTheOutputsThatTarvikRefuses) {
+    struct Case {
+        const char* tool;
+        std::string args;
+        std::string line;
+    };
+    const std::string held = "ERROR: output holds a recording (RIFF/WAVE), not replaced: ";
+    const std::vector<Case> cases = {
+        {TARVIK_FEATURES_TOOL, "a.wav a.wav", "ERROR: output is the input recording: a.wav"},
+        {TARVIK_FEATURES_TOOL, "--raw a.wav ./a.wav",
+         "ERROR: output is the input recording: ./a.wav"},
+        {TARVIK_FEATURES_TOOL, "a.wav b.wav", held + "b.wav"},
+        {TARVIK_FEATURES_TOOL, "out.tsv a.wav", held + "a.wav"},
+        {TARVIK_FEATURES_TOOL, "a.wav media.norm",
+         "ERROR: output is the model file media.norm: media.norm"},
+        {TARVIK_FRAMES_TOOL, "a.wav media.norm",
+         "ERROR: output is the model file media.norm: media.norm"},
+        {TARVIK_FRAMES_TOOL, "a.wav a.wav", "ERROR: output is the input recording: a.wav"},
+        {TARVIK_FRAMES_TOOL, "a.wav b.wav", held + "b.wav"},
+        {TARVIK_FRAMES_TOOL, "--network-input media.am a.wav out.tsv",
+         "ERROR: output is the model file media.am: media.am"},
+        {TARVIK_FRAMES_TOOL, "--network-input b.wav a.wav out.tsv", held + "b.wav"},
+        {TARVIK_FRAMES_TOOL, "--network-input x.f64 a.wav ./x.f64",
+         "ERROR: both outputs are the same file: ./x.f64"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.tool) + " " + c.args);
+        const fs::path dir = testWorkDir("files_");
+        twoRecordings(dir);
+        writeFile(dir / "out.tsv", "an older table");
+        const auto before = snapshot(dir);
+        const ProcessRun run = runProcess(dir, c.tool, c.args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.output, c.line + "\n");
+        EXPECT_EQ(snapshot(dir), before);
+    }
+}
+
+TEST(Files, ToolsReplaceTheirOutputsOnlyWhenWhole) {
+    const fs::path dir = testWorkDir("files_");
+    writeFile(dir / "in.wav", canonical());
+    writeFile(dir / "old.tsv", "the previous table");
+    fs::permissions(dir / "old.tsv", fs::perms(0640));
+    const std::string features = quoted(TARVIK_FEATURES_TOOL);
+    const std::string frames = quoted(TARVIK_FRAMES_TOOL);
+    const std::string limit = "trap '' XFSZ && ulimit -f 16 && ";
+    // Cut short by the file size limit: the previous file stays, and nothing else.
+    EXPECT_EQ(runShell(dir, "(" + limit + features + " in.wav old.tsv) 2> console.txt"), 1);
+    EXPECT_EQ(readFile(dir / "console.txt"),
+              "ERROR: old.tsv: File too large\nERROR: cannot write: old.tsv\n");
+    EXPECT_EQ(runShell(dir, "(" + limit + frames +
+                                " --network-input old.tsv in.wav f.tsv) 2> console.txt"),
+              1);
+    EXPECT_EQ(readFile(dir / "console.txt"),
+              LOADED +
+                  "ERROR: f.tsv: File too large\nERROR: cannot write: f.tsv\nERROR: old.tsv: File "
+                  "too large\nERROR: cannot write: old.tsv\n");
+    EXPECT_FALSE(fs::exists(dir / "f.tsv"));
+    EXPECT_EQ(readFile(dir / "old.tsv"), "the previous table");
+    EXPECT_FALSE(hasTemporaries(dir));
+    // Whole: replaced, its permissions kept.
+    EXPECT_EQ(runShell(dir, features + " in.wav old.tsv 2> console.txt"), 0);
+    EXPECT_EQ(runShell(dir, features + " in.wav - > new.tsv 2> console.txt"), 0);
+    EXPECT_EQ(readFile(dir / "old.tsv"), readFile(dir / "new.tsv"));
+    EXPECT_EQ(fs::status(dir / "old.tsv").permissions(), fs::perms(0640));
+    // Standard output that is a log: appended to, never renamed over.
+    writeFile(dir / "log.txt", "earlier\n");
+    EXPECT_EQ(runShell(dir, frames + " in.wav /dev/stdout >> log.txt 2> console.txt"), 0);
+    EXPECT_EQ(readFile(dir / "log.txt"), "earlier\n" + readFile(GOLDEN + "frames.tsv"));
+    EXPECT_FALSE(hasTemporaries(dir));
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ TEST(Tools, AFailedLoadIsReportedAsTarvikReportsIt) {
         std::string lines;
     };
     const Case cases[] = {
-        {"missing.wav", "ERROR: cannot load: missing.wav\n"},
+        {"missing.wav",
+         "ERROR: missing.wav: No such file or directory\nERROR: cannot load: missing.wav\n"},
         {"stereo.wav",
          "ERROR: stereo.wav: not 16 kHz mono 16-bit PCM: stereo, 44100 Hz\nERROR: cannot load: "
          "stereo.wav\n"},

@@ -98,7 +98,8 @@ TEST(GoldenTest, FeatureToolFailures) {
     EXPECT_EQ(runTool("--raw a 2> usage.txt"), 2);
     EXPECT_EQ(runTool("--raw missing.wav out.f64 2> error.txt"), 1);
     EXPECT_EQ(runTool("missing.wav out.tsv 2> error.txt"), 1);
-    EXPECT_EQ(test_support::readFile("error.txt"), "ERROR: cannot load: missing.wav\n");
+    EXPECT_EQ(test_support::readFile("error.txt"),
+              "ERROR: missing.wav: No such file or directory\nERROR: cannot load: missing.wav\n");
     test_support::writeBytes("stereo.wav", test_support::wavHeader({1, 2, 44100, 16}, 0));
     EXPECT_EQ(runTool("stereo.wav out.tsv 2> error.txt"), 1);
     EXPECT_EQ(
@@ -106,7 +107,9 @@ TEST(GoldenTest, FeatureToolFailures) {
         "ERROR: stereo.wav: not 16 kHz mono 16-bit PCM: stereo, 44100 Hz\nERROR: cannot load: "
         "stereo.wav\n");
     EXPECT_EQ(runTool(GOLDEN + "speech.wav no/such/dir/out.tsv 2> error.txt"), 1);
-    EXPECT_EQ(test_support::readFile("error.txt"), "ERROR: cannot create: no/such/dir/out.tsv\n");
+    EXPECT_EQ(test_support::readFile("error.txt"),
+              "ERROR: no/such/dir/out.tsv: No such file or directory\nERROR: cannot create: "
+              "no/such/dir/out.tsv\n");
 }
 
 }  // namespace
