@@ -87,7 +87,7 @@ void runFrameLoop(Signal& signal, FE& chain);
 // <m> frames", when the last runFrameLoop met such a posterior: its decisions mean nothing.
 bool posteriorsAreNumbers();
 
-// A helper tool's data output at `path` ("-": standard output), written as tarvik writes its
+// A tool's data output at `path` ("-": standard output), written as tarvik writes its
 // TextGrid: refused by tarvik's output checks (output_guard.h: the input `input_path`, a model
 // file, a recording), otherwise opened with ReplacingFile. False after the error lines: the
 // refusal, or "ERROR: <path>: <reason>" and "ERROR: cannot create: <path>".

@@ -127,7 +127,7 @@ std::string countProblem(bool have, const std::string& token, std::int64_t size,
 
 bool FeatureNormalizer::loadStaticNormalization(std::string path) {
     load_failure.clear();
-    // The reason of a refusal whose logged line (one of the Parts') names only the file.
+    // The reason of a refusal whose logged line names only the file.
     auto refuse = [&](const std::string& line, std::string reason) {
         logLine(log_channel, line + path);
         load_failure = std::move(reason);

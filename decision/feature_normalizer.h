@@ -31,7 +31,7 @@ class FeatureNormalizer {
     bool loadStaticNormalization(std::string path);
 
     // Why the last loadStaticNormalization that failed was refused, when the line
-    // it logged does not say it (the Parts' lines "ERROR: cannot load static
+    // it logged does not say it (the lines "ERROR: cannot load static
     // normalization: " and "ERROR: number of features differs in: " name the file
     // alone): "No such file or directory", "UTF-16 text, not ASCII", "the count is
     // 13, not 39". Empty when the logged line says why, and after a success. The

@@ -68,7 +68,7 @@ class BLSTM {
     // Reads the same values as decimal text separated by white space; failure as for load.
     bool loadText(const std::string& path);
     // Why the last load or loadText that failed was refused, when the line it logged does not
-    // say it (the Part's lines "Error loading BLSTM topology" and "ERROR: loading AM", for a
+    // say it (the lines "Error loading BLSTM topology" and "ERROR: loading AM", for a
     // file that cannot be opened or read): "No such file or directory", "a directory, not a
     // regular file", "read error: Input/output error". Empty otherwise; the caller prints it.
     const std::string& loadFailure() const { return load_failure; }

@@ -70,7 +70,7 @@ bool BLSTM::commitModel(const BLSTMTopology& t, BLSTMParameters&& values) {
 
 bool BLSTM::load(const std::string& path) {
     load_failure.clear();
-    // The Part's line for a file that cannot be opened or read; the reason goes to the caller.
+    // The line for a file that cannot be opened or read; the reason goes to the caller.
     auto cannotLoad = [&](std::string reason) {
         logLine(log_channel, "Error loading BLSTM topology");
         load_failure = std::move(reason);

@@ -13,6 +13,7 @@ namespace tarvik::app_test {
 
 namespace fs = std::filesystem;
 using test_support::readFile;
+using test_support::utf16;
 using test_support::writeFile;
 
 Bytes u16(unsigned value) {
@@ -39,12 +40,6 @@ Bytes extensibleBody(unsigned code, unsigned channels, unsigned long rate, unsig
 }
 
 Bytes riff(const Bytes& chunks) { return "RIFF" + u32(4 + chunks.size()) + "WAVE" + chunks; }
-
-Bytes utf16(const std::string& text, bool little_endian) {
-    Bytes bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
-    for (char c : text) bytes += little_endian ? Bytes{c, '\0'} : Bytes{'\0', c};
-    return bytes;
-}
 
 const Bytes& goldenSamples() {
     static const Bytes samples =

@@ -24,8 +24,6 @@ Bytes extensibleBody(unsigned code, unsigned channels = 1, unsigned long rate = 
                      unsigned bits = 16);
 // "RIFF", the size, "WAVE" and the chunks.
 Bytes riff(const Bytes& chunks);
-// `text` (ASCII) in UTF-16 of either byte order, after its byte-order mark.
-Bytes utf16(const std::string& text, bool little_endian);
 // The samples of the golden recording, 8 s of speech.
 const Bytes& goldenSamples();
 // The golden samples as a canonical RIFF/WAVE file.

@@ -33,6 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace app_test;
 using test_support::readFile;
+using test_support::utf16;
 using test_support::writeFile;
 
 const std::string GOLDEN = std::string(TARVIK_TEST_DATA) + "/golden/";
@@ -432,10 +433,48 @@ class SmallFileSystem {
     int error = 0;
 };
 
+// A model file put in place of the one at `file`: a directory, a device, a pipe without a writer,
+// a file whose read fails.
+void asDirectory(const fs::path& file) {
+    fs::remove(file);
+    fs::create_directory(file);
+}
+void asDevice(const fs::path& file) {
+    fs::remove(file);
+    fs::create_symlink("/dev/zero", file);
+}
+void asPipe(const fs::path& file) {
+    fs::remove(file);
+    ::mkfifo(file.c_str(), 0644);
+}
+void asUnreadable(const fs::path& file) {
+    fs::remove(file);
+    fs::create_symlink("/proc/self/mem", file);  // its byte 0 is never mapped: EIO
+}
+
+// The golden media.norm as text of another encoding or with other separators.
+void asUtf16Little(const fs::path& file) {
+    writeFile(file, utf16(readFile(GOLDEN + "media.norm"), true));
+}
+void asUtf16Big(const fs::path& file) {
+    writeFile(file, utf16(readFile(GOLDEN + "media.norm"), false));
+}
+void behindUtf8Mark(const fs::path& file) {
+    writeFile(file, "\xEF\xBB\xBF" + readFile(GOLDEN + "media.norm"));
+}
+void separatedByNul(const fs::path& file) {
+    std::string text = readFile(GOLDEN + "media.norm");
+    for (char& c : text) {
+        if (c == ' ' || c == '\t' || c == '\n') c = '\0';
+    }
+    writeFile(file, text);
+}
+
 TEST(Files, ModelFilesThatAreNoRegularFileOrCannotBeReadAreRefusedWithTheReason) {
     struct Case {
         const char* name;
-        void (*prepare)(const fs::path& dir);
+        const char* file;  // media.norm or media.am
+        void (*prepare)(const fs::path& file);
         std::string tail;  // after the two start lines
     };
     const std::string norm = "ERROR: cannot load: media.norm\n";
@@ -443,92 +482,52 @@ TEST(Files, ModelFilesThatAreNoRegularFileOrCannotBeReadAreRefusedWithTheReason)
     const std::string cannot_norm = "ERROR: cannot load static normalization: media.norm\n";
     const std::string counted = "ERROR: number of features differs in: media.norm\n";
     const std::string cannot_am = "+loaded media.norm\nError loading BLSTM topology\n";
-    // media.norm as text of another encoding or with other separators.
-    static std::string text;
-    text = readFile(GOLDEN + "media.norm");
+    const std::string norm_is = "ERROR: media.norm: ";
+    const std::string am_is = "ERROR: media.am: ";
     std::vector<Case> cases = {
-        {"norm missing", [](const fs::path& d) { fs::remove(d / "media.norm"); },
-         cannot_norm + "ERROR: media.norm: No such file or directory\n" + norm},
-        {"norm a directory",
-         [](const fs::path& d) {
-             fs::remove(d / "media.norm");
-             fs::create_directory(d / "media.norm");
-         },
-         cannot_norm + "ERROR: media.norm: a directory, not a regular file\n" + norm},
-        {"norm a device",
-         [](const fs::path& d) {
-             fs::remove(d / "media.norm");
-             fs::create_symlink("/dev/zero", d / "media.norm");
-         },
-         cannot_norm + "ERROR: media.norm: a character device, not a regular file\n" + norm},
-        {"norm a pipe, without a writer",
-         [](const fs::path& d) {
-             fs::remove(d / "media.norm");
-             ::mkfifo((d / "media.norm").c_str(), 0644);
-         },
-         cannot_norm + "ERROR: media.norm: a pipe, not a regular file\n" + norm},
-        {"norm whose read fails",
-         [](const fs::path& d) {
-             fs::remove(d / "media.norm");
-             fs::create_symlink("/proc/self/mem", d / "media.norm");  // byte 0 is never mapped
-         },
-         cannot_norm + "ERROR: media.norm: read error: Input/output error\n" + norm},
-        {"norm in UTF-16, little-endian",
-         [](const fs::path& d) { writeFile(d / "media.norm", utf16(text, true)); },
-         counted + "ERROR: media.norm: UTF-16 text, not ASCII\n" + norm},
-        {"norm in UTF-16, big-endian",
-         [](const fs::path& d) { writeFile(d / "media.norm", utf16(text, false)); },
-         counted + "ERROR: media.norm: UTF-16 text, not ASCII\n" + norm},
-        {"norm behind a UTF-8 byte-order mark",
-         [](const fs::path& d) { writeFile(d / "media.norm", "\xEF\xBB\xBF" + text); },
-         counted + "ERROR: media.norm: a UTF-8 byte-order mark before the count\n" + norm},
-        {"norm separated by NUL bytes",
-         [](const fs::path& d) {
-             std::string nul = text;
-             for (char& c : nul) {
-                 if (c == ' ' || c == '\t' || c == '\n') c = '\0';
-             }
-             writeFile(d / "media.norm", nul);
-         },
-         counted +
-             "ERROR: media.norm: a NUL byte at byte 2: not ASCII text with values separated by "
-             "white space\n" +
-             norm},
-        {"norm of 13 features", [](const fs::path& d) { replaceNormToken(d, 0, "13"); },
-         counted + "ERROR: media.norm: the count is 13, not 39\n" + norm},
-        {"norm whose count is not whole", [](const fs::path& d) { replaceNormToken(d, 0, "39.0"); },
-         counted + "ERROR: media.norm: the count \"39.0\" is not a whole number\n" + norm},
-        {"norm of white space", [](const fs::path& d) { writeFile(d / "media.norm", " \n\t\n"); },
-         counted + "ERROR: media.norm: no count: only white space\n" + norm},
-        {"am a directory",
-         [](const fs::path& d) {
-             fs::remove(d / "media.am");
-             fs::create_directory(d / "media.am");
-         },
-         cannot_am + "ERROR: media.am: a directory, not a regular file\n" + am},
-        {"am a pipe, without a writer",
-         [](const fs::path& d) {
-             fs::remove(d / "media.am");
-             ::mkfifo((d / "media.am").c_str(), 0644);
-         },
-         cannot_am + "ERROR: media.am: a pipe, not a regular file\n" + am},
-        {"am whose read fails",
-         [](const fs::path& d) {
-             fs::remove(d / "media.am");
-             fs::create_symlink("/proc/self/mem", d / "media.am");
-         },
-         cannot_am + "ERROR: media.am: read error: Input/output error\n" + am},
+        {"missing", "media.norm", [](const fs::path& f) { fs::remove(f); },
+         cannot_norm + norm_is + "No such file or directory\n" + norm},
+        {"a directory", "media.norm", asDirectory,
+         cannot_norm + norm_is + "a directory, not a regular file\n" + norm},
+        {"a device", "media.norm", asDevice,
+         cannot_norm + norm_is + "a character device, not a regular file\n" + norm},
+        {"a pipe", "media.norm", asPipe,
+         cannot_norm + norm_is + "a pipe, not a regular file\n" + norm},
+        {"a read that fails", "media.norm", asUnreadable,
+         cannot_norm + norm_is + "read error: Input/output error\n" + norm},
+        {"UTF-16, little-endian", "media.norm", asUtf16Little,
+         counted + norm_is + "UTF-16 text, not ASCII\n" + norm},
+        {"UTF-16, big-endian", "media.norm", asUtf16Big,
+         counted + norm_is + "UTF-16 text, not ASCII\n" + norm},
+        {"behind a UTF-8 byte-order mark", "media.norm", behindUtf8Mark,
+         counted + norm_is + "a UTF-8 byte-order mark before the count\n" + norm},
+        {"separated by NUL bytes", "media.norm", separatedByNul,
+         counted + norm_is +
+             "a NUL byte at byte 2: not ASCII text with values separated by white space\n" + norm},
+        {"13 features", "media.norm",
+         [](const fs::path& f) { replaceNormToken(f.parent_path(), 0, "13"); },
+         counted + norm_is + "the count is 13, not 39\n" + norm},
+        {"a count that is not whole", "media.norm",
+         [](const fs::path& f) { replaceNormToken(f.parent_path(), 0, "39.0"); },
+         counted + norm_is + "the count \"39.0\" is not a whole number\n" + norm},
+        {"white space only", "media.norm", [](const fs::path& f) { writeFile(f, " \n\t\n"); },
+         counted + norm_is + "no count: only white space\n" + norm},
+        {"a directory", "media.am", asDirectory,
+         cannot_am + am_is + "a directory, not a regular file\n" + am},
+        {"a pipe", "media.am", asPipe, cannot_am + am_is + "a pipe, not a regular file\n" + am},
+        {"a read that fails", "media.am", asUnreadable,
+         cannot_am + am_is + "read error: Input/output error\n" + am},
     };
     if (::geteuid() != 0) {
-        cases.push_back({"norm that this user may not read",
-                         [](const fs::path& d) { fs::permissions(d / "media.norm", fs::perms(0)); },
-                         cannot_norm + "ERROR: media.norm: Permission denied\n" + norm});
+        cases.push_back({"not readable by this user", "media.norm",
+                         [](const fs::path& f) { fs::permissions(f, fs::perms(0)); },
+                         cannot_norm + norm_is + "Permission denied\n" + norm});
     }
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::string(c.file) + ": " + c.name);
         const fs::path dir = testWorkDir("files_");
         writeFile(dir / "in.wav", canonical());
-        c.prepare(dir);
+        c.prepare(dir / c.file);
         const ProcessRun run = runProcess(dir, TARVIK_BINARY, "in.wav out.TextGrid");
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.output, startLines("in.wav out.TextGrid") + c.tail);

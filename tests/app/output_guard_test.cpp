@@ -15,16 +15,10 @@ namespace {
 namespace fs = std::filesystem;
 using test_support::writeFile;
 using Bytes = std::string;
+using test_support::utf16;
 
 const Bytes GRID = "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n";
 const Bytes WAVE = Bytes("RIFF\x24\0\0\0WAVEfmt ", 16) + Bytes(40, '\0');
-
-// UTF-16 text with its byte-order mark.
-Bytes utf16(const std::string& text, bool little_endian) {
-    Bytes bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
-    for (char c : text) bytes += little_endian ? Bytes{c, '\0'} : Bytes{'\0', c};
-    return bytes;
-}
 
 TEST(OutputGuard, OutputsThatWouldDestroyAFileAreRefused) {
     struct Case {
@@ -68,7 +62,7 @@ TEST(OutputGuard, OutputsThatWouldDestroyAFileAreRefused) {
          "o", ""},
         {"a TextGrid in UTF-16BE",
          [](const fs::path& d) { writeFile(d / "o", utf16(GRID, false)); }, "o", ""},
-        {"the four bytes of the issue",
+        {"FF FE 46 00: one UTF-16 character",
          [](const fs::path& d) {
              writeFile(d / "o", Bytes("\xFF\xFE"
                                       "F\0",

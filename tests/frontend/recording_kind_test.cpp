@@ -8,22 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 namespace tarvik {
 namespace {
 
 using Bytes = std::string;
+using test_support::utf16;
 
 std::string kindOf(const Bytes& bytes) {
     return recordingKind(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-}
-
-// Text in UTF-16 of either byte order, with its byte-order mark.
-Bytes utf16(const std::string& text, bool little_endian) {
-    Bytes bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
-    for (char c : text) {
-        bytes += little_endian ? Bytes{c, '\0'} : Bytes{'\0', c};
-    }
-    return bytes;
 }
 
 // An ID3v2 tag of version `major` with a body of `body` bytes (a footer when `footer`).

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frontend/signal.h"
+#include "tests/support/files.h"
 
 namespace tarvik {
 namespace {
@@ -53,8 +54,8 @@ TEST(SignalHeader, SamplesAreFoundWhereTheChunksSay) {
         std::streamoff offset;
         long long count;
     };
-    Bytes text = "\xFF\xFE";  // 44 bytes of UTF-16LE text: as Praat saves a TextGrid
-    for (char c : std::string("File type = \"ooTextFi")) text += Bytes{c, '\0'};
+    // 44 bytes of UTF-16LE text: the start of a TextGrid that Praat saved so.
+    const Bytes text = test_support::utf16("File type = \"ooTextFi", true);
     const std::vector<Case> cases = {
         {"canonical", riff(FMT + chunk("data", SAMPLES)), 44, 1600},
         {"chunks before fmt, odd one padded",

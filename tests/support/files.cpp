@@ -21,6 +21,12 @@ void writeBytes(const std::filesystem::path& path, const std::vector<unsigned ch
     writeFile(path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
+std::string utf16(const std::string& text, bool little_endian) {
+    std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char c : text) bytes += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+    return bytes;
+}
+
 std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
 
 std::string scratchFile(const std::string& suffix) { return testName() + suffix; }

@@ -16,6 +16,9 @@ std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, std::string_view bytes);
 void writeBytes(const std::filesystem::path& path, const std::vector<unsigned char>& bytes);
 
+// `text` (ASCII) as UTF-16 of either byte order, after its byte-order mark.
+std::string utf16(const std::string& text, bool little_endian);
+
 // The name of the running GoogleTest test.
 std::string testName();
 
