@@ -17,7 +17,7 @@ import sys
 import numpy as np
 
 CONDITION_ORDER = ["clean", "20", "10", "5", "0", "nospeech"]
-NAMES = {"tarvik": "tarvik", "webrtc": "WebRTC VAD", "silero": "Silero VAD"}
+NAMES = {"tarvik": "tarvik", "webrtc": "WebRTC VAD", "silero": "Silero VAD", "ten": "TEN VAD"}
 
 
 def read_tsv(path):
@@ -126,7 +126,7 @@ def main():
     for s in systems:
         m[s]["all"] = metrics(table[s]["all"], True)
 
-    lines = ["# tarvik against WebRTC VAD and Silero VAD", ""]
+    lines = ["# tarvik against " + ", ".join(NAMES.get(s, s) for s in systems if s != "tarvik"), ""]
     lines += [f"- {n}" for n in notes]
     total = sum(seconds.values())
     lines += [f"- Recordings: {len(manifest)}, {total / 3600:.2f} h; frames of 10 ms, frame j "
