@@ -11,14 +11,13 @@ import functools
 import multiprocessing
 import os
 import re
-import shutil
-import struct
 import sys
 import tempfile
 import zipfile
 
 import numpy as np
 
+import packages
 from wavio import RATE, raw_to_float, run, sox_to_16k, write_wav
 
 # Whole packages held out for validation, by the family they mainly feed; a held-out package is
@@ -106,41 +105,31 @@ SOUNDFONT = '/usr/share/sounds/sf2/FluidR3_GM.sf2'
 PIECE = 60 * RATE
 NON_MUSIC_FILE_SECONDS = 180
 MAX_FILES = 400  # per package and family: a spread of the files
+MARKER = '.real_noise'
 
 
-def package_files(package):
+def audio_paths(package):
     """Audio paths of an installed package, archive members as 'archive!member', sorted."""
-    try:
-        listed = run(['dpkg', '-L', package]).decode().split('\n')
-    except RuntimeError:
-        return []
     out = []
-    for p in sorted(x for x in listed if os.path.isfile(x)):
+    for p in packages.package_files(package):
         if re.search(r'\.(pk3|zip)$', p):
             with zipfile.ZipFile(p) as z:
                 out += ['%s!%s' % (p, m) for m in sorted(z.namelist()) if re.search(AUDIO, m, re.I)]
         elif p.endswith('opensfx.cat'):
-            out += ['%s!%03d' % (p, i) for i in range(len(cat_entries(p)))]
+            out += ['%s!%03d' % (p, i) for i in range(len(read_catalogue(p)))]
         elif re.search(AUDIO, p, re.I):
             out.append(p)
     return out
 
 
-def cat_entries(path):
-    """The RIFF WAV files stored one after another in an OpenTTD sound catalogue."""
+def read_catalogue(path):
     with open(path, 'rb') as f:
-        data = f.read()
-    entries, i = [], data.find(b'RIFF')
-    while i >= 0:
-        size = struct.unpack('<I', data[i + 4:i + 8])[0] + 8
-        entries.append(data[i:i + size])
-        i = data.find(b'RIFF', i + size)
-    return entries
+        return packages.cat_entries(f.read())
 
 
 @functools.lru_cache(maxsize=4)
 def open_archive(archive):
-    return cat_entries(archive) if archive.endswith('.cat') else zipfile.ZipFile(archive)
+    return read_catalogue(archive) if archive.endswith('.cat') else zipfile.ZipFile(archive)
 
 
 MEMBER = re.compile(r'^(.*\.(?:pk3|zip|cat))!(.*)$')
@@ -220,7 +209,7 @@ def plan(out, cap_music, cap_other):
     jobs, caps = [], {}
     for package in sorted({r[0] for r in RULES}):
         chosen = {}
-        for path in package_files(package):
+        for path in audio_paths(package):
             for pkg, family, pattern, exclude in RULES:
                 if pkg == package and re.search(pattern, path, re.I):
                     if not re.search(exclude, tail(path), re.I):
@@ -257,13 +246,12 @@ def write_irs(out):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split('\n')[0])
-    ap.add_argument('--out', required=True)
+    ap.add_argument('--out', required=True,
+                    help='cache folder (rebuilt from scratch; refused when it holds anything else)')
     ap.add_argument('--jobs', type=int, default=6)
     ap.add_argument('--max-hours-per-package', type=float, default=None)
     a = ap.parse_args()
-    if os.path.exists(a.out):
-        shutil.rmtree(a.out)
-    os.makedirs(a.out)
+    packages.claim_folder(a.out, MARKER)
     cap = a.max_hours_per_package
     jobs, caps = plan(a.out, cap * 3600 if cap else 1800, cap * 3600 if cap else 2400)
     write_irs(a.out)
@@ -276,13 +264,13 @@ def main():
                 os.remove(os.path.join(a.out, rel))
                 continue
             used[(family, package)] = used.get((family, package), 0.0) + sec
-            split = 'valid' if package in VALID_PACKAGES else 'train'
-            rows.append('%s\t%s\t%s\t%s\t%.3f' % (rel, family, package, split, sec))
+            rows.append('%s\t%s\t%s\t%s\t%.3f' % (rel, family, package,
+                                                 packages.split_of(package, VALID_PACKAGES), sec))
     with open(os.path.join(a.out, 'index.tsv'), 'w') as f:
         f.write('path\tfamily\tpackage\tsplit\tseconds\n' + ''.join(r + '\n' for r in sorted(rows)))
     for (family, package), sec in sorted(used.items()):
         print('%-16s %-26s %-5s %6.1f min' % (family, package,
-              'valid' if package in VALID_PACKAGES else 'train', sec / 60))
+              packages.split_of(package, VALID_PACKAGES), sec / 60))
     with open(os.path.join(a.out, 'READY'), 'w') as f:
         f.write('%d pieces\n' % len(rows))
 
