@@ -251,8 +251,7 @@ def hedgewars(_pkg, p):
 
 def wz2100(_pkg, n):
     part = n.split('/')
-    role = part[1] if part[0] == 'audio' else 'sequence'
-    role = 'memressp' if role == 'memressp' else part[-2] if role == 'taunts' else role
+    role = part[-2] if part[1] == 'taunts' else part[1]
     return 'wz2100-' + role, 'en', 'wide', member_name(n)
 
 
@@ -298,8 +297,9 @@ def pocketsphinx(_pkg, p):
     return 'pocketsphinx-' + clean_name(who), 'en', 'wide', stem(p)
 
 
-# Spoken English words, a speech of J. F. Kennedy and a read French poem; the rest is music.
-WIMS_LONG = {'JFKcoupe': ('jfk', 'en'), 'metropolitain': ('poem', 'fr')}
+# Spoken English words and a read French poem; the rest is music (and a speech of J. F. Kennedy
+# between long stretches of applause and crowd).
+WIMS_LONG = {'metropolitain': ('poem', 'fr')}
 WIMS_WORDS = re.compile(r'^(equal|final|general|hospital|neutral|personal|real|stab)[a-z]*$')
 
 
@@ -315,10 +315,6 @@ ZEROAD_LANG = {'greek': 'grc', 'latin': 'la', 'persian': 'peo', 'napatan': 'xx'}
 def zeroad(_pkg, n):
     civ, sex = n.split('/')[2], n.split('/')[-1].split('_')[1]
     return '0ad-%s-%s' % (civ, sex), ZEROAD_LANG.get(civ, 'xx'), 'wide', stem(n)
-
-
-def redeclipse(_pkg, p):
-    return 'redeclipse-' + p.split('/')[-2], 'en', 'wide', stem(p)
 
 
 def unknown_horizons(_pkg, p):
@@ -341,14 +337,17 @@ READERS = [
     ('drascula', sorted(DRASCULA), r'\.ALS$', None, NO, drascula, 11025),
     ('fillets', ['fillets-ng-data-cs', 'fillets-ng-data-nl'], r'/sound/.*\.ogg$', None,
      r'-hurt-[^/]*$', fillets, 0),
-    ('queen', ['flight-of-the-amazon-queen'], r'/queen\.1c?$', 'QTBL', NO, queen, 11025),
+    # Entries named ...SSSS are sound effects (bursts, sweeps, clicks), not voice lines.
+    ('queen', ['flight-of-the-amazon-queen'], r'/queen\.1c?$', 'QTBL', r'SSSS\.SB$', queen, 11025),
     ('festvox-ru', ['festvox-ru'], r'/wav/[^/]+\.wav$', None, NO, festvox_ru, 0),
     ('hedgewars', ['hedgewars-data'], r'/Sounds/voices/[^/]+/[^/]+\.ogg$', None,
-     r'/(Robot|Singer)/[^/]+$|/(Firepunch|Jump|Laugh|Ooff|Ow|Ouch|Poison|Hmm)\d*\.ogg$',
+     r'/(Robot|Singer)/[^/]+$|'
+     r'/(Firepunch|Jump|Laugh|Ooff|Ow|Ouch|Poison|PoisonCough|PoisonMoan|Hmm)\d*\.ogg$',
      hedgewars, 0),
+    # The cut-scene audio (sequenceaudio/) lays narration over effects: left out.
     ('wz2100', ['warzone2100-data'], r'/base\.wz$',
-     r'^(audio/(coltive|countdown|extra|memressp/[^/]+|nexus|proxmessages|taunts/[^/]+|trnsppil|'
-     r'tutorial|vtoltalk)|sequenceaudio)/[^/]+\.ogg$',
+     r'^audio/(coltive|countdown|extra|memressp/[^/]+|nexus|proxmessages|taunts/[^/]+|trnsppil|'
+     r'tutorial|vtoltalk)/[^/]+\.ogg$',
      r'/(laugh\d*|haha\d*|hahaha\d*)\.ogg$', wz2100, 0),
     ('nexuiz', ['nexuiz-data'], r'/data\.pk3$',
      r'^sound/(announcer/male|player/[^/]+/coms(/[^/]+)?|player/torus|tutorial)/[^/]+\.ogg$',
@@ -361,16 +360,16 @@ READERS = [
     ('trigger', ['trigger-rally-data'], r'/data\.zip$', r'^sounds/codriver/[^/]+/[^/]+\.(wav|ogg)$',
      NO, trigger, 0),
     ('gcin', ['gcin-voice'], r'/ogg/[^/]+/[^/]+\.ogg$', None, NO, gcin, 0),
+    # david4 and vk2tpm_004 are modem waveforms, not speech.
     ('codec2', ['codec2-examples'], r'/usr/share/codec2/(wav/[^/]+\.wav|raw/[^/]+\.(raw|wav))$',
-     None, r'/raw/(?!(cq_ref|g3plx|hts|hts1|hts2|kristoff)\.raw$)[^/]+\.raw$', codec2, 8000),
+     None, r'/raw/(?!(cq_ref|g3plx|hts|hts1|hts2|kristoff)\.raw$)[^/]+\.raw$|'
+     r'/wav/(david4|vk2tpm_004)\.wav$', codec2, 8000),
     # The TIDIGITS sample is a piece of an LDC corpus, not CMU's own recording.
     ('pocketsphinx', ['pocketsphinx-testdata'], r'/test/data/.*\.(wav|raw)$', None, r'/tidigits/',
      pocketsphinx, 16000),
     ('wims', ['wims-help'], '^' + re.escape(WIMS_DIR) + r'[^/]+\.mp3$', None, NO, wims, 0),
     ('0ad', ['0ad-data'], r'/mods/public/public\.zip$',
      r'^audio/voice/[^/]+/civ/civ_(female|male)_[^/]+\.ogg$', NO, zeroad, 0),
-    ('redeclipse', ['redeclipse-data'], r'/data/sounds/(voice|announcer)/[^/]+\.ogg$', None,
-     r'/(argh|haha|pzap)\d*\.ogg$', redeclipse, 0),
     ('unknown-horizons', ['unknown-horizons'], r'/content/audio/voice/.*\.ogg$', None, NO,
      unknown_horizons, 0),
 ]

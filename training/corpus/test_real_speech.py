@@ -55,6 +55,7 @@ class Readers(unittest.TestCase):
             ('hedgewars', {'hedgewars-data': [hw + 'Default_es/Boring.ogg', hw + 'Robot/Boring.ogg',
                                               hw + 'Singer/Hello.ogg', hw + 'British/Laugh2.ogg',
                                               hw + 'British/Ooff1.ogg', hw + 'British/Incoming.ogg',
+                                              hw + 'British/PoisonCough.ogg',
                                               '/usr/share/games/hedgewars/Data/Music/Art.ogg']},
              [('hedgewars-data', 'hedgewars-british', 'en', 'wide', 'Incoming', 'file'),
               ('hedgewars-data', 'hedgewars-default_es', 'es', 'wide', 'Boring', 'file')]),
@@ -73,10 +74,10 @@ class Readers(unittest.TestCase):
             ('pocketsphinx', {'pocketsphinx-testdata': [ps + 'cards/001.wav',
                                                         ps + 'tidigits/dhd.1a.wav']},
              [('pocketsphinx-testdata', 'pocketsphinx-cards', 'en', 'wide', '001', 'file')]),
-            ('wims', {'wims-help': [real_speech.WIMS_DIR + n + '.mp3'
-                                    for n in ('JFKcoupe', 'generally', 'beckham', 'song1')]},
-             [('wims-help', 'wims-jfk', 'en', 'wide', 'JFKcoupe', 'file'),
-              ('wims-help', 'wims-words', 'en', 'wide', 'generally', 'file')]),
+            ('wims', {'wims-help': [real_speech.WIMS_DIR + n + '.mp3' for n in
+                                    ('JFKcoupe', 'generally', 'metropolitain', 'beckham', 'song1')]},
+             [('wims-help', 'wims-words', 'en', 'wide', 'generally', 'file'),
+              ('wims-help', 'wims-poem', 'fr', 'wide', 'metropolitain', 'file')]),
         ]
         for source, listing, want in cases:
             with self.subTest(source):
@@ -86,9 +87,10 @@ class Readers(unittest.TestCase):
         raw = [self.file('/usr/share/codec2/raw/%s.raw' % n, b'\0' * 320)
                for n in ('hts1a', 'sine1k_2Hz_spread', 'cq_ref')]
         wav = self.file('/usr/share/codec2/raw/speech_orig_16k.wav')
+        modem = self.file('/usr/share/codec2/wav/david4.wav')
         als = [self.file('/usr/share/scummvm/drascula/en/%s.ALS' % n, b'\x80' * 11)
                for n in ('57', 'P12')]
-        self.listing = {'codec2-examples': raw + [wav], 'drascula': als}
+        self.listing = {'codec2-examples': raw + [wav, modem], 'drascula': als}
         got = {}
         for source in ('codec2', 'drascula'):
             got.update({i.name: (i.speaker, i.band, i.spec) for i in self.read(source)})
@@ -102,21 +104,22 @@ class Readers(unittest.TestCase):
         wz = self.file('/usr/share/games/warzone2100/base.wz')
         with zipfile.ZipFile(wz, 'w') as z:
             for n in ('audio/taunts/boss/gotcha.ogg', 'audio/taunts/boss/laugh2.ogg',
-                      'audio/sfx/boom.ogg', 'sequenceaudio/intro.ogg'):
+                      'audio/sfx/boom.ogg', 'sequenceaudio/intro.ogg'):  # narration over effects
                 z.writestr(n, b'x')
         self.assertEqual(self.items('wz2100', {'warzone2100-data': [wz]}), [
-            ('warzone2100-data', 'wz2100-boss', 'en', 'wide', 'taunts_boss_gotcha', 'zip'),
-            ('warzone2100-data', 'wz2100-sequence', 'en', 'wide', 'intro', 'zip')])
+            ('warzone2100-data', 'wz2100-boss', 'en', 'wide', 'taunts_boss_gotcha', 'zip')])
 
     def test_queen_lines(self):
-        # header 15 bytes, table 3 x 21: the entries' bytes start at 78, 132 bytes each
+        # header 15 bytes, table 4 x 21: the entries' bytes start at 99, 132 bytes each (the last
+        # is a sound effect)
         sb = b'\0' * 122 + b'\x80' * 10
         data = lambda c: test_packages.qtbl([('020001P2.SB', sb), ('JOE00101.SB', sb),
-                                             ('ROOM1.PCX', b'x')], compression=c)
-        cases = [(0, [('queen-other', '020001P2', ('u8', 200, 10, 11025)),
-                      ('queen-joe', 'JOE00101', ('u8', 332, 10, 11025))]),
-                 (1, [('queen-other', '020001P2', ('span', 78, 132, 'mp3')),
-                      ('queen-joe', 'JOE00101', ('span', 210, 132, 'mp3'))]),
+                                             ('ROOM1.PCX', b'x'), ('25SSSSSS.SB', sb)],
+                                            compression=c)
+        cases = [(0, [('queen-other', '020001P2', ('u8', 221, 10, 11025)),
+                      ('queen-joe', 'JOE00101', ('u8', 353, 10, 11025))]),
+                 (1, [('queen-other', '020001P2', ('span', 99, 132, 'mp3')),
+                      ('queen-joe', 'JOE00101', ('span', 231, 132, 'mp3'))]),
                  (7, [])]
         for compression, want in cases:
             with self.subTest(compression=compression):
