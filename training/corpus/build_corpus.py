@@ -32,6 +32,7 @@ NOSPEECH_SHARE = 0.2
 NOSPEECH_SILENT_SHARE = 0.05  # of nospeech recordings: no noise at all
 # Noise families of the real splits, repeated by weight.
 REAL_TRAIN_FAMILIES = (['music'] * 4 + ['musicmix'] + ['ambience'] * 3 + ['everyday'] * 3 +
+                       ['water'] * 2 + ['sparse'] * 2 + ['tones'] +
                        ['instrument', 'fan', 'clicks', 'pink', 'white', 'brown', 'colored'] +
                        ['hum'] * 3 + ['beeps', 'chirps', 'drone', 'engine', 'bursts', 'mixture'])
 REAL_VALID_FAMILIES = ['music', 'ambience', 'everyday', 'hum', 'pink']
