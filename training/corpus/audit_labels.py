@@ -4,7 +4,7 @@
     audit_labels.py --speech DIR --work DIR [--lines N] [--seed S] [--peer silero]
 
 Draws up to N lines per source of the cache of real_speech.py, labels them as the corpus does
-(labels.speech_intervals), runs the peer on them between 0.5 s of silence (`node
+(labels.speech_intervals with real.TAIL_DB), runs the peer on them between 0.5 s of silence (`node
 bench/peers/peers.mjs posteriors`) and
 prints per source: the share of the frames labelled speech that the peer scores below 0.15, where
 those frames lie (before the peer's first speech, after its last, between), and what the signal
@@ -25,6 +25,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import labels  # noqa: E402
 from labels import HOP  # noqa: E402
+from real import TAIL_DB  # noqa: E402
 from wavio import RATE, read_wav16, write_wav  # noqa: E402
 
 LOW = 0.15  # a peer probability below this is taken as "no speech"
@@ -76,7 +77,8 @@ def audit(rows, root, probs, per_line):
     per_line.write('path\tseconds\tlabelled\tlow\thead\ttail\n')
     for r, p in zip(rows, probs):
         x = read_wav16(os.path.join(root, r['path'])).astype(np.float64)
-        ref = labels.frame_labels(labels.speech_intervals(x), len(x)).astype(bool)
+        iv = labels.speech_intervals(x, TAIL_DB.get(r['source']))
+        ref = labels.frame_labels(iv, len(x)).astype(bool)
         p = p[:len(ref)]
         s = stats[r['source']]
         s['lines'] += 1

@@ -38,12 +38,14 @@ def runs(mask):
     return list(zip(np.flatnonzero(d == 1), np.flatnonzero(d == -1)))
 
 
-def speech_intervals(x):
+def speech_intervals(x, tail_db=None):
     """Speech intervals [start, end) in samples of one clean utterance.
 
     Frames above max(loud - REL_DB, min(floor + FLOOR_MARGIN_DB, loud - FLOOR_HEADROOM_DB),
     ABSOLUTE_FLOOR_DB) are speech; pauses shorter than MIN_GAP frames are bridged, isolated runs
-    shorter than MIN_RUN are dropped, and each run is widened by a short hangover.
+    shorter than MIN_RUN are dropped, and each run is widened by a short hangover. With
+    `tail_db`, each run ends at its last frame within tail_db of the loud level (a recording
+    whose lines end in long reverberation tails).
     """
     db = frame_db(x)
     loud = np.percentile(db, LOUD_PERCENTILE)
@@ -63,6 +65,8 @@ def speech_intervals(x):
     for a, b in merged:
         if b - a < MIN_RUN:
             continue
+        if tail_db is not None:
+            b = a + 1 + int(np.flatnonzero(db[a:b] > loud - tail_db).max(initial=0))
         s = max(0, (a - PRE_FRAMES) * HOP)
         e = min(n, (b - 1 + POST_FRAMES) * HOP + WIN)
         if out and s <= out[-1][1]:

@@ -25,7 +25,8 @@ def place_speech(n, rng, next_speaker, tmpdir, say=None):
     while misses < 4:
         spk = next_speaker()
         u = (say(spk) if say else speech.synth(spk, rng, tmpdir)).astype(np.float64)
-        iv = speech_intervals(u) if len(u) else []
+        iv = speech_intervals(u, real.TAIL_DB.get(spk.split(':')[1]) if spk.startswith('real:')
+                              else None) if len(u) else []
         if not iv or t + len(u) > n - RATE // 10:
             misses += 1
             if misses == 4 and not intervals and t > 0:

@@ -14,6 +14,9 @@ roots = {'speech': None, 'noise': None}
 # validation, with few sources, draws them by the square root of their hours.
 SOURCE_CAP = 0.16
 SOURCE_CAPS = {'queen': 0.06, 'codec2': 0.04}
+# Sources whose lines end in long reverberation tails: their reference speech ends at the last
+# frame within this many dB of the loud level (labels.speech_intervals).
+TAIL_DB = {'fillets': 20.0}
 
 _speech = {}
 _noise = {}

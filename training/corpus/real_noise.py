@@ -116,7 +116,8 @@ RULES = [
     ('hyperrogue-music', 'music', r'/music/', SPEECH),
     ('hyperrogue-music', 'water', r'/sounds/(splash\d|storm|seen-water|steamhiss)', NO),
     ('hyperrogue-music', 'effects', r'/sounds/',
-     SPEECH + r'|speak-|dzia-|prince|message-|nervous|seen-(cultist|gardener|necromancer|vizier)'),
+     SPEECH + r'|speak-|dzia-|prince|message-|nervous|die-fairy|'
+     r'seen-(cultist|gardener|necromancer|vizier)'),
     ('extremetuxracer-data', 'music', r'/music/', SPEECH),
     ('extremetuxracer-data', 'everyday', r'/sounds/', SPEECH),
     ('wesnoth-1.16-data', 'ambience', r'/sounds/ambient/', SPEECH),
@@ -307,11 +308,13 @@ def plan(out, cap_music, cap_other):
     for package, font in TONE_FONTS:
         if not os.path.isfile(font):
             continue
-        tones = ['%s#%d:%d:%d' % (font, p, lo, hi) for p in TONE_PROGRAMS for lo, hi in TONE_REGISTERS]
+        tones = ['%s#%d:%d:%d' % (font, p, lo, hi)
+                 for p in TONE_PROGRAMS for lo, hi in TONE_REGISTERS]
         k = min(len(tones), int(cap_other // TONE_SECONDS))
         caps[('tones', package)] = cap_other
         os.makedirs(os.path.join(out, 'tones', package), exist_ok=True)
-        jobs += [(out, 'tones', package, tones[i * len(tones) // k], TONE_SECONDS) for i in range(k)]
+        jobs += [(out, 'tones', package, tones[i * len(tones) // k], TONE_SECONDS)
+                 for i in range(k)]
     return jobs, caps
 
 

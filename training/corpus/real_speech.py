@@ -261,7 +261,8 @@ def nexuiz(_pkg, n):
     return 'nexuiz-' + clean_name(role), 'en', 'wide', member_name(n)
 
 
-MEGAGLEST_UNIT = re.compile(r'/factions/([^/]+)/units/([^/]+)/sounds/[^/]*_(ack|select)\d*\.(wav|ogg)$')
+MEGAGLEST_UNIT = re.compile(
+    r'/factions/([^/]+)/units/([^/]+)/sounds/[^/]*_(ack|select)\d*\.(wav|ogg)$')
 
 
 def megaglest(_pkg, p):
@@ -489,7 +490,8 @@ def build(out, jobs):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument('--out', required=True, help='cache folder (rebuilt from scratch; refused when it holds anything else)')
+    ap.add_argument('--out', required=True,
+                    help='cache folder (rebuilt from scratch; refused when it holds anything else)')
     ap.add_argument('--jobs', type=int, default=6)
     args = ap.parse_args()
     build(args.out, args.jobs)

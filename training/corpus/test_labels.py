@@ -90,6 +90,19 @@ class SpeechIntervals(unittest.TestCase):
                     self.assertTrue(found(x, 100, 200))
                     self.assertEqual(found(x, 300, 330), want)
 
+    def test_reverberation_tails_cut_with_tail_db(self):
+        # a burst at -20 dBFS, then a tail decaying from -25 to -60 dB over 40 blocks: within
+        # 20 dB of the loud level for its first 17 blocks
+        tail = [(1, -25 - 35 * i / 39) for i in range(40)]
+        x = blocks((100, SILENCE), (50, -20), *tail, (100, SILENCE))
+        (_, whole), = labels.speech_intervals(x)
+        (_, cut), = labels.speech_intervals(x, tail_db=20)
+        self.assertGreater(whole, 185 * HOP)
+        self.assertEqual(cut, (166 + labels.POST_FRAMES) * HOP + labels.WIN)
+        (_, plain), = labels.speech_intervals(blocks((100, SILENCE), (50, -20), (100, SILENCE)),
+                                              tail_db=20)
+        self.assertEqual(plain, (149 + labels.POST_FRAMES) * HOP + labels.WIN)
+
     def test_silence_and_steady_noise(self):
         self.assertEqual(labels.speech_intervals(np.zeros(10 * HOP)), [])
         self.assertEqual(labels.speech_intervals(np.zeros(0)), [])
