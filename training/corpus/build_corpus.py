@@ -8,7 +8,6 @@ Usage: build_corpus.py --out DIR --train-hours H --valid-hours V --seed S [--job
 import argparse
 import multiprocessing
 import os
-import shutil
 import sys
 import time
 
@@ -18,6 +17,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import mix  # noqa: E402
 import noise  # noqa: E402
+import packages  # noqa: E402
 import real  # noqa: E402
 import speech  # noqa: E402
 from labels import frame_labels, write_ref_tsv, write_textgrid  # noqa: E402
@@ -32,6 +32,7 @@ NOSPEECH_SHARE = 0.2
 NOSPEECH_SILENT_SHARE = 0.05  # of nospeech recordings: no noise at all
 # Noise families of the real splits, repeated by weight.
 REAL_TRAIN_FAMILIES = (['music'] * 4 + ['musicmix'] + ['ambience'] * 3 + ['everyday'] * 3 +
+                       ['water'] * 2 + ['sparse'] * 2 + ['tones'] +
                        ['instrument', 'fan', 'clicks', 'pink', 'white', 'brown', 'colored'] +
                        ['hum'] * 3 + ['beeps', 'chirps', 'drone', 'engine', 'bursts', 'mixture'])
 REAL_VALID_FAMILIES = ['music', 'ambience', 'everyday', 'hum', 'pink']
@@ -69,6 +70,7 @@ def parse_mix(text):
 
 
 PREFIX = {'train': 'tr', 'valid': 'va', 'valid-synth': 'vs'}
+MARKER = '.corpus_split'  # in every split folder this program made
 
 
 def plan_split(split, hours, seed, cycle=CONDITIONS, nospeech_share=NOSPEECH_SHARE):
@@ -118,9 +120,7 @@ def make_one(args):
 def build_split(out, split, hours, seed, jobs, cycle=CONDITIONS, nospeech_share=NOSPEECH_SHARE):
     t0 = time.time()
     folder = os.path.join(out, split)
-    if os.path.isdir(folder):
-        shutil.rmtree(folder)
-    os.makedirs(folder)
+    packages.claim_folder(folder, MARKER)
     plans = plan_split(split, hours, seed, cycle, nospeech_share)
     rows = []
     with multiprocessing.Pool(jobs) as pool:

@@ -5,22 +5,30 @@ HOP = 160  # 10 ms at 16 kHz
 WIN = 320  # 20 ms energy window
 CENTRE = 200  # frame j is labelled by the sample at HOP * j + CENTRE
 
-REL_DB = 35.0  # speech lies within this many dB of the loud frames
-FLOOR_MARGIN_DB = 12.0  # and this far above the recording's own noise floor
+LOUD_PERCENTILE = 95  # the loud level: this percentile of the frame levels
+FLOOR_PERCENTILE = 10  # the noise floor: this percentile
+REL_DB = 35.0  # speech lies within this many dB of the loud level
+FLOOR_MARGIN_DB = 12.0  # and this far above the recording's own noise floor,
+FLOOR_HEADROOM_DB = 15.0  # a margin capped at this many dB below the loud level,
+ABSOLUTE_FLOOR_DB = -75.0  # and never below this level (dBFS)
 PRE_FRAMES = 2  # hangover before a speech run
 POST_FRAMES = 4  # hangover after a speech run
 MIN_GAP = 20  # frames; shorter pauses are bridged
 MIN_RUN = 4  # frames; shorter isolated runs (clicks) are dropped
 
 
-def frame_db(x):
+def frame_db(x, win=WIN):
+    """Level in dB of the window of `win` samples (a multiple of HOP) that starts at every HOP:
+    ceil(n / HOP) windows, at least one; a window running past the end is the mean power of the
+    samples it holds."""
     n = len(x)
     k = max(1, -(-n // HOP))
-    c = np.concatenate(([0.0], np.cumsum(np.asarray(x, dtype=np.float64) ** 2)))
+    squares = np.zeros(k * HOP + win)
+    squares[:n] = np.asarray(x, dtype=np.float64) ** 2
+    blocks = np.sum(squares.reshape(-1, HOP), axis=1)
+    e = sum(blocks[i:i + k] for i in range(win // HOP))
     starts = np.arange(k) * HOP
-    ends = np.minimum(starts + WIN, n)
-    p = (c[ends] - c[starts]) / np.maximum(ends - starts, 1)
-    return 10.0 * np.log10(p + 1e-12)
+    return 10.0 * np.log10(e / np.maximum(np.minimum(starts + win, n) - starts, 1) + 1e-12)
 
 
 def runs(mask):
@@ -30,17 +38,20 @@ def runs(mask):
     return list(zip(np.flatnonzero(d == 1), np.flatnonzero(d == -1)))
 
 
-def speech_intervals(x):
+def speech_intervals(x, tail_db=None):
     """Speech intervals [start, end) in samples of one clean utterance.
 
-    Frames above max(loud level - REL_DB, noise floor + FLOOR_MARGIN_DB) are speech; pauses
-    shorter than MIN_GAP frames are bridged, isolated runs shorter than MIN_RUN are dropped,
-    and each run is widened by a short hangover.
+    Frames above max(loud - REL_DB, min(floor + FLOOR_MARGIN_DB, loud - FLOOR_HEADROOM_DB),
+    ABSOLUTE_FLOOR_DB) are speech; pauses shorter than MIN_GAP frames are bridged, isolated runs
+    shorter than MIN_RUN are dropped, and each run is widened by a short hangover. With
+    `tail_db`, each run ends at its last frame within tail_db of the loud level (a recording
+    whose lines end in long reverberation tails).
     """
     db = frame_db(x)
-    loud = np.percentile(db, 95)
-    floor = np.percentile(db, 10)
-    thr = max(loud - REL_DB, min(floor + FLOOR_MARGIN_DB, loud - 15.0), -75.0)
+    loud = np.percentile(db, LOUD_PERCENTILE)
+    floor = np.percentile(db, FLOOR_PERCENTILE)
+    thr = max(loud - REL_DB, min(floor + FLOOR_MARGIN_DB, loud - FLOOR_HEADROOM_DB),
+              ABSOLUTE_FLOOR_DB)
     mask = db > thr
     rs = runs(mask)
     merged = []
@@ -54,6 +65,8 @@ def speech_intervals(x):
     for a, b in merged:
         if b - a < MIN_RUN:
             continue
+        if tail_db is not None:
+            b = a + 1 + int(np.flatnonzero(db[a:b] > loud - tail_db).max(initial=0))
         s = max(0, (a - PRE_FRAMES) * HOP)
         e = min(n, (b - 1 + POST_FRAMES) * HOP + WIN)
         if out and s <= out[-1][1]:

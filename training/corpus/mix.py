@@ -25,7 +25,8 @@ def place_speech(n, rng, next_speaker, tmpdir, say=None):
     while misses < 4:
         spk = next_speaker()
         u = (say(spk) if say else speech.synth(spk, rng, tmpdir)).astype(np.float64)
-        iv = speech_intervals(u) if len(u) else []
+        iv = speech_intervals(u, real.TAIL_DB.get(spk.split(':')[1]) if spk.startswith('real:')
+                              else None) if len(u) else []
         if not iv or t + len(u) > n - RATE // 10:
             misses += 1
             if misses == 4 and not intervals and t > 0:
@@ -93,7 +94,10 @@ def build(plan):
 
 # Corpus noise families of the real splits drawn from the families of the decoded cache.
 REAL_FAMILIES = {'music': ['music'], 'ambience': ['ambience'], 'instrument': ['instrument'],
-                 'everyday': ['everyday', 'machine', 'effects', 'keyboard', 'human-nonspeech']}
+                 'everyday': ['everyday', 'machine', 'effects', 'keyboard', 'human-nonspeech'],
+                 'water': ['water'], 'tones': ['tones']}
+# Sparse sounds (footsteps, doors, impacts, clicks, effects) with silence between them.
+SPARSE_FAMILIES = ['everyday', 'effects', 'keyboard', 'machine']
 # Real splits: shares of the channel effects.
 REVERB_SHARE = 0.3
 EQ_SHARE = 0.5
@@ -128,6 +132,8 @@ def real_noise(family, split, n, rng):
         a = noise.unit(real_noise('music', split, n, rng))
         other = real_noise(['ambience', 'everyday', 'hum', 'pink'][rng.integers(4)], split, n, rng)
         x = a + other * 10 ** (rng.uniform(-10, 6) / 20)
+    elif family == 'sparse':
+        x = real.sparse(SPARSE_FAMILIES, split, n, rng)
     elif family == 'hum':
         x = augment.hum(n, rng)
     elif family == 'fan':

@@ -6,7 +6,7 @@ import os
 import numpy as np
 
 import augment
-from wavio import read_wav16
+from wavio import RATE, read_wav16
 
 # Cache folders; build_corpus.py sets them before the workers start.
 roots = {'speech': None, 'noise': None}
@@ -14,6 +14,9 @@ roots = {'speech': None, 'noise': None}
 # validation, with few sources, draws them by the square root of their hours.
 SOURCE_CAP = 0.16
 SOURCE_CAPS = {'queen': 0.06, 'codec2': 0.04}
+# Sources whose lines end in long reverberation tails: their reference speech ends at the last
+# frame within this many dB of the loud level (labels.speech_intervals).
+TAIL_DB = {'fillets': 20.0}
 
 _speech = {}
 _noise = {}
@@ -108,6 +111,32 @@ def noise(family, split, n, rng, package=None):
         m = min(len(x), n - t)
         out[t:t + m] += x[:m]
         t += m
+    return out
+
+
+def sparse(families, split, n, rng):
+    """n samples of sparse sounds: the starts (0.05-1.5 s, the last 10 ms faded out) of random
+    real pieces of the families, each at its own level within +-10 dB, with 0.3-4 s of silence
+    between them."""
+    pieces = [p for f in families for p in noise_catalog(split).get(f, [])]
+    out = np.zeros(n)
+    t = int(rng.uniform(0, 2) * RATE)
+    tries = 0
+    while t < n and pieces and tries < 1000:
+        tries += 1
+        path, _ = pieces[rng.integers(len(pieces))]
+        x = read_wav16(path).astype(np.float64)
+        peak = np.max(np.abs(x)) if len(x) else 0.0
+        if peak == 0.0:
+            continue
+        drawn.append(path)
+        start = int(np.argmax(np.abs(x) > 0.1 * peak))  # the onset
+        k = min(len(x) - start, int(rng.uniform(0.05, 1.5) * RATE), n - t)
+        e = x[start:start + k].copy()
+        fade = min(k, 160)
+        e[k - fade:] *= np.linspace(1, 0, fade)
+        out[t:t + k] += e / (np.sqrt(np.mean(e ** 2)) + 1e-12) * 10 ** (rng.uniform(-10, 10) / 20)
+        t += k + int(rng.uniform(0.3, 4) * RATE)
     return out
 
 

@@ -9,9 +9,6 @@ import hashlib
 import multiprocessing
 import os
 import re
-import shutil
-import struct
-import subprocess
 import sys
 import time
 import zipfile
@@ -20,6 +17,8 @@ import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import packages  # noqa: E402
+from labels import HOP, frame_db  # noqa: E402
 from wavio import RATE, run, sox_to_16k, write_wav  # noqa: E402
 
 # Packages held out whole for validation: several speakers and languages, one narrow-band source.
@@ -86,12 +85,9 @@ def load(spec):
 
 # ---------------------------------------------------------------- screening and cutting
 
-def frame_dbfs(x, frame=160):
-    n = len(x) // frame
-    if n == 0:
-        return np.array([-120.0])
-    e = np.mean(x[:n * frame].reshape(n, frame).astype(np.float64) ** 2, axis=1)
-    return 10 * np.log10(e + 1e-12)
+def frame_dbfs(x):
+    """Level of every whole 10 ms frame (one frame of -120 dB when there is none)."""
+    return frame_db(x[:len(x) // HOP * HOP], HOP)
 
 
 def tone_share(x, n=1024):
@@ -172,135 +168,12 @@ class Item:
         return '%s/%s/%s' % (self.source, self.speaker, self.name)
 
 
-def package_files(package, pattern):
-    """Sorted regular files of an installed package whose path matches the pattern."""
-    try:
-        out = subprocess.run(['dpkg', '-L', package], stdout=subprocess.PIPE,
-                             stderr=subprocess.DEVNULL, check=False).stdout.decode()
-    except OSError:
-        return []
-    rx = re.compile(pattern)
-    return sorted(p for p in out.splitlines() if rx.search(p) and os.path.isfile(p))
-
-
 def clean_name(text):
     return re.sub(r'[^A-Za-z0-9_.+-]+', '_', text).strip('_') or 'x'
 
 
 def stem(path):
     return clean_name(os.path.splitext(os.path.basename(path))[0])
-
-
-TUX_DESC = re.compile(r'/([^/]+)_desc_([a-z]{2,3})\.ogg$')
-TUX_LETTER = re.compile(r'/symbols/alphabets/.*/([^/]+)_([a-z]{2})_[A-Z]{2}\.ogg$')
-
-
-def tuxpaint():
-    pkg = 'tuxpaint-stamps-default'
-    for p in package_files(pkg, r'\.ogg$'):
-        m = TUX_DESC.search(p) or TUX_LETTER.search(p)
-        if m:
-            lang = m.group(2)
-            tail = os.path.relpath(p, '/usr/share/tuxpaint/stamps')
-            yield Item('tuxpaint', pkg, 'tuxpaint-' + lang, lang, 'wide',
-                       clean_name(os.path.splitext(tail)[0].replace('/', '_')), ('file', p))
-
-
-DRASCULA = {'drascula': 'en', 'drascula-spanish': 'es', 'drascula-italian': 'it'}
-
-
-def drascula():
-    # The letters before the number name the character; lines without letters are the hero's.
-    for pkg, lang in sorted(DRASCULA.items()):
-        for p in package_files(pkg, r'\.ALS$'):
-            who = re.match(r'([A-Za-z]*)\d+\.ALS$', os.path.basename(p))
-            role = who.group(1).lower() if who and who.group(1) else 'hero'
-            yield Item('drascula', pkg, 'drascula-%s-%s' % (lang, role), lang, 'wide',
-                       stem(p), ('u8', p, 0, os.path.getsize(p), 11025))
-
-
-FILLETS_ROLES = {'m': 'female', 'v': 'male'}
-FILLETS_NONSPEECH = re.compile(r'-hurt-')
-
-
-def fillets():
-    for lang in ('cs', 'nl'):
-        pkg = 'fillets-ng-data-' + lang
-        for p in package_files(pkg, r'/sound/.*\.ogg$'):
-            base = os.path.basename(p)
-            if FILLETS_NONSPEECH.search(base):
-                continue
-            level = p.split('/')[-3] if p.split('/')[-2] == lang else p.split('/')[-2]
-            m = re.match(r'[a-z0-9]+[-_]([a-z0-9]+)[-_]', base) or re.match(r'([mv])-', base)
-            if m:
-                code = m.group(1)
-                role = FILLETS_ROLES.get(code, '%s-%s' % (level, code))
-            else:
-                role = level
-            yield Item('fillets', pkg, 'fillets-%s-%s' % (lang, role), lang, 'wide',
-                       clean_name('%s_%s' % (level, os.path.splitext(base)[0])), ('file', p))
-
-
-def queen_entries(path):
-    """Entry table of a FOTAQ resource file ('QTBL'): (name, offset, size) for every entry."""
-    with open(path, 'rb') as f:
-        head = f.read(15)
-        if len(head) < 15 or head[:4] != b'QTBL':
-            raise ValueError('%s: not a QTBL resource file' % path)
-        count = struct.unpack('>H', head[13:15])[0]
-        table = f.read(21 * count)
-    if len(table) < 21 * count:
-        raise ValueError('%s: entry table cut short' % path)
-    entries = []
-    for i in range(count):
-        rec = table[21 * i:21 * i + 21]
-        name = rec[:12].split(b'\0')[0].decode('ascii', 'replace')
-        _bundle, offset, size = struct.unpack('>BII', rec[12:21])
-        entries.append((name, offset, size))
-    return entries
-
-
-def queen_compression(path):
-    with open(path, 'rb') as f:
-        return f.read(13)[12]
-
-
-def queen():
-    pkg = 'flight-of-the-amazon-queen'
-    for p in package_files(pkg, r'/queen\.1c?$'):
-        kind = {0: 'sb', 1: 'mp3', 2: 'ogg', 3: 'flac'}.get(queen_compression(p))
-        size = os.path.getsize(p)
-        for name, offset, length in sorted(queen_entries(p)):
-            if not name.endswith('.SB') or offset + length > size or kind is None:
-                continue
-            base = name[:-3]
-            role = 'joe' if base.startswith('JOE') or re.match(r'\d{6}J', base) else 'other'
-            spec = ('u8', p, offset + 122, length - 122, 11025) if kind == 'sb' else \
-                ('span', p, offset, length, kind)
-            yield Item('queen', pkg, 'queen-' + role, 'en', 'narrow', clean_name(base), spec)
-
-
-def festvox_ru():
-    pkg = 'festvox-ru'
-    for p in package_files(pkg, r'/wav/[^/]+\.wav$'):
-        yield Item('festvox-ru', pkg, 'festvox-ru-nsh', 'ru', 'wide', stem(p), ('file', p))
-
-
-HEDGEWARS_LEFT_OUT = {'Robot', 'Singer'}
-HEDGEWARS_LANG = {'Default_es': 'es', 'Default_pl': 'pl', 'Default_ru': 'ru', 'Default_uk': 'uk',
-                  'Russian_pl': 'pl'}
-# Grunts, laughs, coughs and effort sounds rather than words.
-HEDGEWARS_NONSPEECH = re.compile(r'^(Firepunch|Jump|Laugh|Ooff|Ow|Ouch|Poison|Hmm)\d*\.ogg$')
-
-
-def hedgewars():
-    pkg = 'hedgewars-data'
-    for p in package_files(pkg, r'/Sounds/voices/[^/]+/[^/]+\.ogg$'):
-        pack = p.split('/')[-2]
-        if pack in HEDGEWARS_LEFT_OUT or HEDGEWARS_NONSPEECH.match(os.path.basename(p)):
-            continue
-        yield Item('hedgewars', pkg, 'hedgewars-' + clean_name(pack).lower(),
-                   HEDGEWARS_LANG.get(pack, 'en'), 'wide', stem(p), ('file', p))
 
 
 def zip_members(path, pattern):
@@ -311,161 +184,233 @@ def zip_members(path, pattern):
         return []
 
 
-WZ_SPEECH = re.compile(r'^(audio/(coltive|countdown|extra|memressp/[^/]+|nexus|proxmessages|'
-                       r'taunts/[^/]+|trnsppil|tutorial|vtoltalk)|sequenceaudio)/[^/]+\.ogg$')
-WZ_NONSPEECH = re.compile(r'/(laugh\d*|haha\d*|hahaha\d*)\.ogg$')
+def member_name(n):
+    """A zip member's name from its folders below the top one and its stem."""
+    part = n.split('/')
+    return clean_name('_'.join(part[1:-1] + [os.path.splitext(part[-1])[0]]))
 
 
-def archive_lines(pkg, archive, speech, nonspeech):
-    """(archive path, member, member path parts, name) of every voice line in the package's
-    zip archives: members that match `speech` and not `nonspeech`."""
-    for path in package_files(pkg, archive):
-        for n in zip_members(path, speech.pattern):
-            if nonspeech.search(n):
-                continue
-            part = n.split('/')
-            yield path, n, part, clean_name('_'.join(part[1:-1] + [os.path.splitext(part[-1])[0]]))
+# Labellers: (package, path of a file or name of an archive member) -> (speaker, language, band,
+# name), or None to leave it out.
+
+TUX_DESC = re.compile(r'/([^/]+)_desc_([a-z]{2,3})\.ogg$')
+TUX_LETTER = re.compile(r'/symbols/alphabets/.*/([^/]+)_([a-z]{2})_[A-Z]{2}\.ogg$')
 
 
-def wz2100():
-    pkg = 'warzone2100-data'
-    for wz, n, part, name in archive_lines(pkg, r'/base\.wz$', WZ_SPEECH, WZ_NONSPEECH):
-        role = part[1] if part[0] == 'audio' else 'sequence'
-        role = 'memressp' if role == 'memressp' else part[-2] if role == 'taunts' else role
-        yield Item('wz2100', pkg, 'wz2100-' + role, 'en', 'wide', name, ('zip', wz, n))
+def tuxpaint(_pkg, p):
+    m = TUX_DESC.search(p) or TUX_LETTER.search(p)
+    if not m:
+        return None
+    tail = os.path.relpath(p, '/usr/share/tuxpaint/stamps')
+    return ('tuxpaint-' + m.group(2), m.group(2), 'wide',
+            clean_name(os.path.splitext(tail)[0].replace('/', '_')))
 
 
-NEXUIZ_SPEECH = re.compile(r'^sound/(announcer/male|player/[^/]+/coms(/[^/]+)?|player/torus|'
-                           r'tutorial)/[^/]+\.ogg$')
-NEXUIZ_NONSPEECH = re.compile(r'/(death\d*|drown|fall\d*|falling|gasp|jump|pain\d+|hooah|'
-                              r'frag_on|misc-door|misc-at_corp_rap|misc-detonate)\.ogg$')
+DRASCULA = {'drascula': 'en', 'drascula-italian': 'it', 'drascula-spanish': 'es'}
 
 
-def nexuiz():
-    pkg = 'nexuiz-data'
-    for pk3, n, part, name in archive_lines(pkg, r'/data\.pk3$', NEXUIZ_SPEECH, NEXUIZ_NONSPEECH):
-        role = part[2] if part[1] == 'player' else part[1]
-        yield Item('nexuiz', pkg, 'nexuiz-' + clean_name(role), 'en', 'wide', name, ('zip', pk3, n))
+def drascula(pkg, p):
+    # The letters before the number name the character; lines without letters are the hero's.
+    who = re.match(r'([A-Za-z]*)\d+\.ALS$', os.path.basename(p))
+    role = who.group(1).lower() if who and who.group(1) else 'hero'
+    return 'drascula-%s-%s' % (DRASCULA[pkg], role), DRASCULA[pkg], 'wide', stem(p)
 
 
-MEGAGLEST_NOT_HUMAN = set(
-    'chicken ibis scarab snake sphinx mummy anubis_warrior bull thunderbird fire_golem behemoth '
-    'daemon dragon evil_dragon golem power_golem wicker_behemoth ghost_armor cow wild_sow elephant '
-    'sheep pig genie horse'.split())
+FILLETS_ROLES = {'m': 'female', 'v': 'male'}
 
 
-def megaglest():
-    pkg = 'megaglest-data'
-    rx = re.compile(r'/factions/([^/]+)/units/([^/]+)/sounds/[^/]*_(ack|select)\d*\.(wav|ogg)$')
-    for p in package_files(pkg, rx.pattern):
-        m = rx.search(p)
-        faction, unit = m.group(1), m.group(2)
-        if unit in MEGAGLEST_NOT_HUMAN:
-            continue
-        yield Item('megaglest', pkg, 'megaglest-%s-%s' % (faction, unit), 'en', 'wide',
-                   stem(p), ('file', p))
+def fillets(pkg, p):
+    lang = pkg.rsplit('-', 1)[1]
+    base = os.path.basename(p)
+    level = p.split('/')[-3] if p.split('/')[-2] == lang else p.split('/')[-2]
+    m = re.match(r'[a-z0-9]+[-_]([a-z0-9]+)[-_]', base) or re.match(r'([mv])-', base)
+    role = FILLETS_ROLES.get(m.group(1), '%s-%s' % (level, m.group(1))) if m else level
+    return ('fillets-%s-%s' % (lang, role), lang, 'wide',
+            clean_name('%s_%s' % (level, os.path.splitext(base)[0])))
 
 
-def trigger():
-    pkg = 'trigger-rally-data'
-    for z in package_files(pkg, r'/data\.zip$'):
-        for n in zip_members(z, r'^sounds/codriver/[^/]+/[^/]+\.(wav|ogg)$'):
-            who = n.split('/')[2]
-            yield Item('trigger', pkg, 'trigger-' + clean_name(who), 'en', 'wide',
-                       stem(n), ('zip', z, n))
+def queen(_pkg, name):
+    base = name[:-3]
+    role = 'joe' if base.startswith('JOE') or re.match(r'\d{6}J', base) else 'other'
+    return 'queen-' + role, 'en', 'narrow', clean_name(base)
 
 
-def gcin():
-    pkg = 'gcin-voice'
-    for p in package_files(pkg, r'/ogg/[^/]+/[^/]+\.ogg$'):
-        syllable = p.split('/')[-2]
-        name = 'u' + '-'.join('%04x' % ord(c) for c in syllable)
-        yield Item('gcin', pkg, 'gcin-' + stem(p), 'zh', 'wide', name, ('file', p))
+def festvox_ru(_pkg, p):
+    return 'festvox-ru-nsh', 'ru', 'wide', stem(p)
 
 
-CODEC2_RAW_SPEECH = {'cq_ref', 'g3plx', 'hts', 'hts1', 'hts2', 'kristoff'}
+HEDGEWARS_LANG = {'Default_es': 'es', 'Default_pl': 'pl', 'Default_ru': 'ru', 'Default_uk': 'uk',
+                  'Russian_pl': 'pl'}
+
+
+def hedgewars(_pkg, p):
+    pack = p.split('/')[-2]
+    return ('hedgewars-' + clean_name(pack).lower(), HEDGEWARS_LANG.get(pack, 'en'), 'wide',
+            stem(p))
+
+
+def wz2100(_pkg, n):
+    part = n.split('/')
+    role = part[-2] if part[1] == 'taunts' else part[1]
+    return 'wz2100-' + role, 'en', 'wide', member_name(n)
+
+
+def nexuiz(_pkg, n):
+    part = n.split('/')
+    role = part[2] if part[1] == 'player' else part[1]
+    return 'nexuiz-' + clean_name(role), 'en', 'wide', member_name(n)
+
+
+MEGAGLEST_UNIT = re.compile(
+    r'/factions/([^/]+)/units/([^/]+)/sounds/[^/]*_(ack|select)\d*\.(wav|ogg)$')
+
+
+def megaglest(_pkg, p):
+    m = MEGAGLEST_UNIT.search(p)
+    return 'megaglest-%s-%s' % (m.group(1), m.group(2)), 'en', 'wide', stem(p)
+
+
+def trigger(_pkg, n):
+    return 'trigger-' + clean_name(n.split('/')[2]), 'en', 'wide', stem(n)
+
+
+def gcin(_pkg, p):
+    syllable = p.split('/')[-2]
+    return 'gcin-' + stem(p), 'zh', 'wide', 'u' + '-'.join('%04x' % ord(c) for c in syllable)
+
+
 # Several files are one talker: a plain and a coded take, or the same call sign.
 CODEC2_SPEAKER = {'f2400': 'f', 'forig': 'f', 'm2400': 'm', 'morig': 'm', 'hts1': 'hts1',
                   'hts1a': 'hts1', 'hts2': 'hts2', 'hts2a': 'hts2', 've9qrp_10s': 've9qrp'}
 
 
-def codec2():
-    pkg = 'codec2-examples'
-    for p in package_files(pkg, r'/usr/share/codec2/(wav/[^/]+\.wav|raw/[^/]+\.(raw|wav))$'):
-        name = stem(p)
-        if p.endswith('.wav'):
-            wide = '16k' in name
-            yield Item('codec2', pkg, 'codec2-' + CODEC2_SPEAKER.get(name, name), 'en',
-                       'wide' if wide else 'narrow', name, ('file', p))
-        elif name in CODEC2_RAW_SPEECH:
-            yield Item('codec2', pkg, 'codec2-' + CODEC2_SPEAKER.get(name, name), 'en', 'narrow',
-                       name + '-raw',
-                       ('s16', p, 0, os.path.getsize(p), 8000))
+def codec2(_pkg, p):
+    name = stem(p)
+    who = 'codec2-' + CODEC2_SPEAKER.get(name, name)
+    if p.endswith('.raw'):
+        return who, 'en', 'narrow', name + '-raw'
+    return who, 'en', 'wide' if '16k' in name else 'narrow', name
 
 
-def pocketsphinx():
-    pkg = 'pocketsphinx-testdata'
-    for p in package_files(pkg, r'/test/data/.*\.(wav|raw)$'):
-        if '/tidigits/' in p:  # a sample of an LDC corpus, not CMU's own recording
-            continue
-        sub = p.split('/test/data/')[1]
-        who = sub.split('/')[0] if '/' in sub else 'misc'
-        spec = ('file', p) if p.endswith('.wav') else ('s16', p, 0, os.path.getsize(p), 16000)
-        yield Item('pocketsphinx', pkg, 'pocketsphinx-' + clean_name(who), 'en', 'wide',
-                   stem(p), spec)
+def pocketsphinx(_pkg, p):
+    sub = p.split('/test/data/')[1]
+    who = sub.split('/')[0] if '/' in sub else 'misc'
+    return 'pocketsphinx-' + clean_name(who), 'en', 'wide', stem(p)
 
 
-WIMS_DIR = '/var/lib/wims/public_html/modules/help/example/oefquicktool.fr/images/'
-# Spoken English words, a speech of J. F. Kennedy and a read French poem; the rest is music.
-WIMS_LONG = {'JFKcoupe': ('jfk', 'en'), 'metropolitain': ('poem', 'fr')}
+# Spoken English words and a read French poem; the rest is music (and a speech of J. F. Kennedy
+# between long stretches of applause and crowd).
+WIMS_LONG = {'metropolitain': ('poem', 'fr')}
 WIMS_WORDS = re.compile(r'^(equal|final|general|hospital|neutral|personal|real|stab)[a-z]*$')
 
 
-def wims():
-    pkg = 'wims-help'
-    for p in package_files(pkg, '^' + re.escape(WIMS_DIR) + r'[^/]+\.mp3$'):
-        name = stem(p)
-        who, lang = WIMS_LONG.get(name, ('words', 'en') if WIMS_WORDS.match(name) else (None, None))
-        if who:
-            yield Item('wims', pkg, 'wims-' + who, lang, 'wide', name, ('file', p))
+def wims(_pkg, p):
+    name = stem(p)
+    who, lang = WIMS_LONG.get(name, ('words', 'en') if WIMS_WORDS.match(name) else (None, None))
+    return ('wims-' + who, lang, 'wide', name) if who else None
 
 
 ZEROAD_LANG = {'greek': 'grc', 'latin': 'la', 'persian': 'peo', 'napatan': 'xx'}
 
 
-def zeroad():
-    pkg = '0ad-data'
-    for z in package_files(pkg, r'/mods/public/public\.zip$'):
-        for n in zip_members(z, r'^audio/voice/[^/]+/civ/civ_(female|male)_[^/]+\.ogg$'):
-            civ, sex = n.split('/')[2], n.split('/')[-1].split('_')[1]
-            yield Item('0ad', pkg, '0ad-%s-%s' % (civ, sex), ZEROAD_LANG.get(civ, 'xx'), 'wide',
-                       stem(n), ('zip', z, n))
+def zeroad(_pkg, n):
+    civ, sex = n.split('/')[2], n.split('/')[-1].split('_')[1]
+    return '0ad-%s-%s' % (civ, sex), ZEROAD_LANG.get(civ, 'xx'), 'wide', stem(n)
 
 
-REDECLIPSE_NONSPEECH = re.compile(r'^(argh|haha|pzap)\d*\.ogg$')
+def unknown_horizons(_pkg, p):
+    lang = p.split('/audio/voice/')[1].split('/')[0]
+    tail = p.split('/audio/voice/%s/' % lang)[1]
+    return ('unknown-horizons-' + lang, lang, 'wide',
+            clean_name(os.path.splitext(tail)[0].replace('/', '_')))
 
 
-def redeclipse():
-    pkg = 'redeclipse-data'
-    for p in package_files(pkg, r'/data/sounds/(voice|announcer)/[^/]+\.ogg$'):
-        if REDECLIPSE_NONSPEECH.match(os.path.basename(p)):
-            continue
-        role = p.split('/')[-2]
-        yield Item('redeclipse', pkg, 'redeclipse-' + role, 'en', 'wide', stem(p), ('file', p))
+NO = r'(?!x)x'  # matches nothing
+WIMS_DIR = '/var/lib/wims/public_html/modules/help/example/oefquicktool.fr/images/'
+
+# (source, packages, files, members, left out, labeller, rate). `files` is a pattern of the
+# package's paths; `members` one of the zip members of those files, 'QTBL' the entries of a FOTAQ
+# resource file, None the files themselves; `left out` a pattern of the paths or members that are
+# not speech (cries, laughs, effects); `rate` the sample rate of the headerless inputs (.ALS:
+# unsigned 8-bit, .raw: signed 16-bit).
+READERS = [
+    ('tuxpaint', ['tuxpaint-stamps-default'], r'\.ogg$', None, NO, tuxpaint, 0),
+    ('drascula', sorted(DRASCULA), r'\.ALS$', None, NO, drascula, 11025),
+    ('fillets', ['fillets-ng-data-cs', 'fillets-ng-data-nl'], r'/sound/.*\.ogg$', None,
+     r'-hurt-[^/]*$', fillets, 0),
+    # Entries named ...SSSS are sound effects (bursts, sweeps, clicks), not voice lines.
+    ('queen', ['flight-of-the-amazon-queen'], r'/queen\.1c?$', 'QTBL', r'SSSS\.SB$', queen, 11025),
+    ('festvox-ru', ['festvox-ru'], r'/wav/[^/]+\.wav$', None, NO, festvox_ru, 0),
+    ('hedgewars', ['hedgewars-data'], r'/Sounds/voices/[^/]+/[^/]+\.ogg$', None,
+     r'/(Robot|Singer)/[^/]+$|'
+     r'/(Firepunch|Jump|Laugh|Ooff|Ow|Ouch|Poison|PoisonCough|PoisonMoan|Hmm)\d*\.ogg$',
+     hedgewars, 0),
+    # The cut-scene audio (sequenceaudio/) lays narration over effects: left out.
+    ('wz2100', ['warzone2100-data'], r'/base\.wz$',
+     r'^audio/(coltive|countdown|extra|memressp/[^/]+|nexus|proxmessages|taunts/[^/]+|trnsppil|'
+     r'tutorial|vtoltalk)/[^/]+\.ogg$',
+     r'/(laugh\d*|haha\d*|hahaha\d*)\.ogg$', wz2100, 0),
+    ('nexuiz', ['nexuiz-data'], r'/data\.pk3$',
+     r'^sound/(announcer/male|player/[^/]+/coms(/[^/]+)?|player/torus|tutorial)/[^/]+\.ogg$',
+     r'/(death\d*|drown|fall\d*|falling|gasp|jump|pain\d+|hooah|frag_on|misc-door|'
+     r'misc-at_corp_rap|misc-detonate)\.ogg$', nexuiz, 0),
+    ('megaglest', ['megaglest-data'], MEGAGLEST_UNIT.pattern, None,
+     r'/units/(chicken|ibis|scarab|snake|sphinx|mummy|anubis_warrior|bull|thunderbird|fire_golem|'
+     r'behemoth|daemon|dragon|evil_dragon|golem|power_golem|wicker_behemoth|ghost_armor|cow|'
+     r'wild_sow|elephant|sheep|pig|genie|horse)/', megaglest, 0),
+    ('trigger', ['trigger-rally-data'], r'/data\.zip$', r'^sounds/codriver/[^/]+/[^/]+\.(wav|ogg)$',
+     NO, trigger, 0),
+    ('gcin', ['gcin-voice'], r'/ogg/[^/]+/[^/]+\.ogg$', None, NO, gcin, 0),
+    # david4 and vk2tpm_004 are modem waveforms, not speech.
+    ('codec2', ['codec2-examples'], r'/usr/share/codec2/(wav/[^/]+\.wav|raw/[^/]+\.(raw|wav))$',
+     None, r'/raw/(?!(cq_ref|g3plx|hts|hts1|hts2|kristoff)\.raw$)[^/]+\.raw$|'
+     r'/wav/(david4|vk2tpm_004)\.wav$', codec2, 8000),
+    # The TIDIGITS sample is a piece of an LDC corpus, not CMU's own recording.
+    ('pocketsphinx', ['pocketsphinx-testdata'], r'/test/data/.*\.(wav|raw)$', None, r'/tidigits/',
+     pocketsphinx, 16000),
+    ('wims', ['wims-help'], '^' + re.escape(WIMS_DIR) + r'[^/]+\.mp3$', None, NO, wims, 0),
+    ('0ad', ['0ad-data'], r'/mods/public/public\.zip$',
+     r'^audio/voice/[^/]+/civ/civ_(female|male)_[^/]+\.ogg$', NO, zeroad, 0),
+    ('unknown-horizons', ['unknown-horizons'], r'/content/audio/voice/.*\.ogg$', None, NO,
+     unknown_horizons, 0),
+]
 
 
-def unknown_horizons():
-    pkg = 'unknown-horizons'
-    for p in package_files(pkg, r'/content/audio/voice/.*\.ogg$'):
-        lang = p.split('/audio/voice/')[1].split('/')[0]
-        tail = p.split('/audio/voice/%s/' % lang)[1]
-        yield Item('unknown-horizons', pkg, 'unknown-horizons-' + lang, lang, 'wide',
-                   clean_name(os.path.splitext(tail)[0].replace('/', '_')), ('file', p))
+def file_spec(path, rate):
+    if path.endswith('.ALS'):
+        return ('u8', path, 0, os.path.getsize(path), rate)
+    if path.endswith('.raw'):
+        return ('s16', path, 0, os.path.getsize(path), rate)
+    return ('file', path)
 
 
-SOURCES = [tuxpaint, drascula, fillets, queen, festvox_ru, hedgewars, wz2100, nexuiz, megaglest,
-           trigger, gcin, codec2, pocketsphinx, wims, zeroad, redeclipse,
-           unknown_horizons]
+def queen_specs(path, rate):
+    """(entry name, spec) of the voice lines (.SB) of a FOTAQ resource file: 8-bit samples behind
+    a 122-byte header, or compressed streams."""
+    kind, entries = packages.queen_entries(path)
+    if kind is None:
+        return []
+    return [(name, ('u8', path, offset + 122, length - 122, rate) if kind == 'sb' else
+             ('span', path, offset, length, kind))
+            for name, offset, length in sorted(entries) if name.endswith('.SB')]
+
+
+def read_all(reader):
+    """The Items of one row of READERS, in the order of the package's sorted paths."""
+    source, pkgs, files, members, left_out, label, rate = reader
+    skip = re.compile(left_out)
+    for pkg in pkgs:
+        for path in packages.package_files(pkg, files):
+            if members == 'QTBL':
+                found = queen_specs(path, rate)
+            elif members:
+                found = [(n, ('zip', path, n)) for n in zip_members(path, members)]
+            else:
+                found = [(path, file_spec(path, rate))]
+            for where, spec in found:
+                what = None if skip.search(where) else label(pkg, where)
+                if what:
+                    yield Item(source, pkg, *what, spec)
 
 
 # ---------------------------------------------------------------- the cache
@@ -493,8 +438,8 @@ def safe_key(spec):
 
 def collect():
     items, seen = [], set()
-    for source in SOURCES:
-        for it in source():
+    for reader in READERS:
+        for it in read_all(reader):
             rel = it.rel()
             n = 1
             while rel in seen:
@@ -507,19 +452,12 @@ def collect():
     return items
 
 
-def split_of(package):
-    return 'valid' if package in VALID_PACKAGES else 'train'
+MARKER = '.real_speech'
 
 
 def build(out, jobs):
     t0 = time.time()
-    os.makedirs(out, exist_ok=True)
-    for entry in sorted(os.listdir(out)):
-        path = os.path.join(out, entry)
-        if os.path.isdir(path):
-            shutil.rmtree(path)
-        elif entry.startswith('index.tsv'):
-            os.remove(path)
+    packages.claim_folder(out, MARKER)
     items = collect()
     with multiprocessing.Pool(jobs) as pool:
         keys = pool.map(safe_key, [i.spec for i in items], chunksize=16)
@@ -542,7 +480,8 @@ def build(out, jobs):
                     print(w, file=sys.stderr)
             for path, seconds in rows:
                 f.write('\t'.join([path, it.source, it.package, it.speaker, it.lang, it.band,
-                                   '%.3f' % seconds, split_of(it.package)]) + '\n')
+                                   '%.3f' % seconds,
+                                   packages.split_of(it.package, VALID_PACKAGES)]) + '\n')
     os.replace(tmp, os.path.join(out, 'index.tsv'))
     print('inputs %d, duplicates %d, dropped %s, %.0f s'
           % (len(items), dupes, ' '.join('%s=%d' % kv for kv in sorted(drops.items())) or 'none',
@@ -551,7 +490,8 @@ def build(out, jobs):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument('--out', required=True, help='cache folder (rebuilt from scratch)')
+    ap.add_argument('--out', required=True,
+                    help='cache folder (rebuilt from scratch; refused when it holds anything else)')
     ap.add_argument('--jobs', type=int, default=6)
     args = ap.parse_args()
     build(args.out, args.jobs)
