@@ -18,8 +18,8 @@
 #   --train-nospeech F share of training recordings without speech (default 0.25)
 #   --resume           continue the training of the last checkpoint: the one of an interrupted
 #                      session (out/training/cache/checkpoint.pt), else the pair's own
-#                      (models/checkpoint.pt); its arguments apply, but for --epochs, --minutes,
-#                      --threads and --jobs given now
+#                      (models/checkpoint.pt) with its arguments, but for the training options
+#                      given now (a larger --epochs stretches the learning-rate schedule)
 #   --jobs N           parallel jobs (default 6)
 #   --bias-objective O output bias tuned for the mean speech F1 over the five speech conditions
 #                      with bounded no-speech false alarms (f1, default) or for the mean

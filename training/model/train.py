@@ -152,7 +152,8 @@ def validate(model, mean, std, a, split_dir, rows, refs):
 
 
 def arguments(argv=None):
-    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                formatter_class=argparse.ArgumentDefaultsHelpFormatter)
     p.add_argument("--corpus", required=True)
     p.add_argument("--cache", required=True)
     p.add_argument("--tool", required=True, help="tarvik_features")
