@@ -8,6 +8,7 @@ import unittest
 import numpy as np
 import torch
 
+import evaluate
 import export
 import net as netmod
 import train
@@ -122,6 +123,18 @@ class SequencesTest(unittest.TestCase):
                     self.assertEqual(int(mb[k].sum()), score)
                     np.testing.assert_array_equal(yb[k, :score].numpy(), y[start:start + score])
                     self.assertTrue((xb[k, size:, 0] == x[start + size - 1, 0]).all())
+
+
+class BiasObjectiveTest(unittest.TestCase):
+    def test_false_alarms_over_the_bound_rank_below_and_trade_against_f1(self):
+        def table(f1, fa):
+            return {**{c: {"f1": f1} for c in evaluate.CONDITIONS[:-1]},
+                    "nospeech": {"false_alarm": fa}}
+
+        ranked = [(0.70, 0.03), (0.60, 0.01), (0.90, 0.10), (0.75, 0.07), (0.95, 0.20)]
+        scores = [evaluate.mean_f1(table(f1, fa), 0.03) for f1, fa in ranked]
+        self.assertEqual(scores, sorted(scores, reverse=True))
+        self.assertAlmostEqual(scores[0], 0.70)
 
 
 class ArgumentsTest(unittest.TestCase):
