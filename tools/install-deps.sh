@@ -28,7 +28,7 @@ packages=(
 # With --training: the model pipeline and its data sources as well.
 if $training; then
   packages+=(
-    python3-torch ffmpeg sox libsox-fmt-mp3 fluidsynth fluid-soundfont-gm
+    python3-torch libopenblas0-openmp ffmpeg sox libsox-fmt-mp3 fluidsynth fluid-soundfont-gm
     asterisk-core-sounds-en-g722 asterisk-core-sounds-es-g722
     asterisk-core-sounds-fr-g722 asterisk-core-sounds-it-g722
     espeak-ng festival festvox-kallpc16k festlex-cmu flite asterisk-moh-opsound-wav

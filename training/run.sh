@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The model pipeline in one command: builds tarvik, builds the training corpus, extracts the
-# features with tarvik's own front end, trains, exports models/media.am and models/media.norm,
-# tunes the output bias end to end, checks that tarvik agrees with the trainer, evaluates per
-# condition and measures the whole program's speed. Prints how long each stage took.
+# features with tarvik's own front end, trains, exports models/media.am and models/media.norm
+# with the training checkpoint models/checkpoint.pt, tunes the output bias end to end, checks that
+# tarvik agrees with the trainer, evaluates per condition and measures the whole program's speed.
+# Prints how long each stage took.
 #
-# Usage: training/run.sh [options]
+# Usage: training/run.sh [options] [training options]
 #   --corpus DIR       where the corpus is built (default out/training/corpus)
 #   --existing-corpus  use the corpus in DIR as it is (its splits READY) instead of rebuilding it
 #   --real DIR         where the real recordings of the Debian packages are decoded, once
@@ -15,19 +16,21 @@
 #   --train-conditions L  cycle of speech conditions of the training recordings
 #                      (default clean,20,10,5,0; repeat one to weigh it more)
 #   --train-nospeech F share of training recordings without speech (default 0.25)
-#   --minutes M        training budget in minutes of wall time (default 55)
-#   --blocks B         memory blocks per direction (default 12)
-#   --cells C          cells per memory block (default 4)
-#   --noise X          Gaussian noise on the normalised training inputs (default 0.2)
-#   --weight-decay D   decoupled weight decay of the optimiser (default 0.001)
+#   --resume           continue the training of the last checkpoint: the one of an interrupted
+#                      session (out/training/cache/checkpoint.pt), else the pair's own
+#                      (models/checkpoint.pt) with its arguments, but for the training options
+#                      given now (a larger --epochs stretches the learning-rate schedule)
 #   --jobs N           parallel jobs (default 6)
-#   --threads T        training threads (default 4)
-#   --bias-objective O output bias tuned for the mean accuracy over the six conditions
-#                      (accuracy, default) or the mean speech F1 over the five speech ones (f1)
+#   --bias-objective O output bias tuned for the mean speech F1 over the five speech conditions
+#                      with bounded no-speech false alarms (f1, default) or for the mean
+#                      accuracy over the six conditions (accuracy)
 #   --max-nospeech-fa F  with --bias-objective f1: largest accepted no-speech false alarms
-#                      (default 1)
+#                      (default 0.03)
 #   --models DIR       where the model pair is written (default models)
-#   --help             prints this text
+#   --help             prints this text and the training options
+# Training options (training/model/train.py, which holds their defaults), among them --epochs,
+# --minutes (a cap on the session, not the schedule), --blocks, --cells, --threads, --length,
+# --batch, --lr, --noise, --weight-decay, are passed to the trainer as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,38 +42,33 @@ valid_hours=1.5
 seed=1
 train_conditions=clean,20,10,5,0
 train_nospeech=0.25
-minutes=55
-blocks=12
-cells=4
+resume=0
 jobs=6
-threads=4
-bias_objective=accuracy
-max_nospeech_fa=1
-noise=0.2
-weight_decay=0.001
+evaluate_options=()
+training_options=()
 models=models
 while [ $# -gt 0 ]; do
     case "$1" in
         --corpus) corpus=$2; shift 2 ;;
         --existing-corpus) existing=1; shift ;;
         --real) real=$2; shift 2 ;;
-        --blocks) blocks=$2; shift 2 ;;
-        --cells) cells=$2; shift 2 ;;
         --train-hours) train_hours=$2; shift 2 ;;
         --valid-hours) valid_hours=$2; shift 2 ;;
         --seed) seed=$2; shift 2 ;;
         --train-conditions) train_conditions=$2; shift 2 ;;
         --train-nospeech) train_nospeech=$2; shift 2 ;;
-        --minutes) minutes=$2; shift 2 ;;
-        --noise) noise=$2; shift 2 ;;
-        --weight-decay) weight_decay=$2; shift 2 ;;
+        --resume) resume=1; shift ;;
         --jobs) jobs=$2; shift 2 ;;
-        --threads) threads=$2; shift 2 ;;
-        --bias-objective) bias_objective=$2; shift 2 ;;
-        --max-nospeech-fa) max_nospeech_fa=$2; shift 2 ;;
+        --bias-objective) evaluate_options+=(--objective "$2"); shift 2 ;;
+        --max-nospeech-fa) evaluate_options+=(--max-nospeech-fa "$2"); shift 2 ;;
         --models) models=$2; shift 2 ;;
-        --help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
-        *) echo "unknown option: $1" >&2; exit 2 ;;
+        --help)
+            sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'
+            echo
+            /usr/bin/python3 training/model/train.py --help | sed -n '/^options:/,$p'
+            exit 0 ;;
+        --*) training_options+=("$1" "$2"); shift 2 ;;
+        *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
 done
 
@@ -80,6 +78,15 @@ cache=out/training/cache
 model_dir=training/model
 common=(--corpus "$corpus" --cache "$cache")
 mkdir -p "$cache" "$models"
+if [ "$resume" = 1 ]; then
+    checkpoint=$cache/checkpoint.pt
+    [ -e "$checkpoint" ] || checkpoint=$models/checkpoint.pt
+    [ -e "$checkpoint" ] || { echo "no checkpoint to resume" >&2; exit 1; }
+    # The session's checkpoint starts as a copy, so that the pair's own stays as it was until
+    # the training ends.
+    [ "$checkpoint" = "$cache/checkpoint.pt" ] || cp "$checkpoint" "$cache/checkpoint.pt"
+    training_options=(--resume "$cache/checkpoint.pt" "${training_options[@]}")
+fi
 
 stage() {
     local name=$1
@@ -127,12 +134,12 @@ stage "features" "$python" "$model_dir/data.py" "${common[@]}" --tool "$build/to
     --jobs "$jobs"
 stage "training and export" "$python" "$model_dir/train.py" "${common[@]}" \
     --tool "$build/tools/tarvik_features" --frames-tool "$build/tools/tarvik_frames" \
-    --out "$models" --minutes "$minutes" --seed "$seed" --blocks "$blocks" --cells "$cells" \
-    --noise "$noise" --weight-decay "$weight_decay" --jobs "$jobs" --threads "$threads"
+    --out "$models" --seed "$seed" --jobs "$jobs" "${training_options[@]}"
+cp "$cache/checkpoint.pt" "$models/checkpoint.pt"
 stage "output bias tuning and evaluation" "$python" "$model_dir/evaluate.py" "${common[@]}" \
     --models "$models" --tool "$build/tools/tarvik_frames" --jobs "$jobs" \
-    --objective "$bias_objective" --max-nospeech-fa "$max_nospeech_fa"
-stage "agreement check" "$python" "$model_dir/check.py" "${common[@]}" --models "$models" \
+    "${evaluate_options[@]}"
+stage "agreement check" "$python" "$model_dir/check.py" --corpus "$corpus" --models "$models" \
     --tool "$build/tools/tarvik_frames" --jobs "$jobs"
 stage "speed" "$python" "$model_dir/speed.py" --corpus "$corpus" --models "$models" \
     --tarvik "$build/app/tarvik"

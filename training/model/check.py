@@ -1,7 +1,8 @@
 """Agreement of the exported model with the trainer: runs tarvik on validation recordings and
-compares its per-frame posteriors with the trainer's own forward pass over the very frames tarvik
-fed its network (same block schedule). Exact activations differ from tarvik's tables by their
-quantisation; with table-emulating activations the two must agree to rounding."""
+compares its per-frame posteriors with the trainer's own forward pass (the network read back
+from "media.am") over the very frames tarvik fed its network (same block schedule). Exact
+activations differ from tarvik's tables by their quantisation; with table-emulating activations
+the two must agree to rounding."""
 import argparse
 import os
 import sys
@@ -10,7 +11,7 @@ import numpy as np
 import torch
 
 import data
-import net as netmod
+import export
 import tarvik_run
 
 
@@ -27,17 +28,9 @@ def pick(rows, count):
     return picked
 
 
-def load_model(path):
-    saved = torch.load(path)
-    model = netmod.Net(saved["blocks"], saved["cells"]).double()
-    model.load_state_dict({k: v.double() for k, v in saved["state"].items()})
-    return model
-
-
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--corpus", required=True)
-    p.add_argument("--cache", required=True)
     p.add_argument("--models", required=True)
     p.add_argument("--tool", required=True)
     p.add_argument("--count", type=int, default=24)
@@ -48,8 +41,7 @@ def main():
     split_dir = os.path.join(a.corpus, "valid")
     rows = pick(data.read_manifest(split_dir), a.count)
     runs = tarvik_run.run_frames(a.tool, a.models, split_dir, rows, a.jobs, network_input=True)
-    model = load_model(os.path.join(a.cache, "model.pt"))
-    tables = netmod.table_activations()
+    model = export.read_am(os.path.join(a.models, "media.am"))
     exact_diffs, table_diffs = [], []
     for r in rows:
         run = runs[r["id"]]
@@ -57,7 +49,7 @@ def main():
         if len(x) != len(run["post"]):
             sys.exit(f"{r['id']}: {len(x)} frames fed, {len(run['post'])} posteriors")
         exact_diffs.append(np.abs(model.stream(x).numpy() - run["post"]))
-        table_diffs.append(np.abs(model.stream(x, **tables).numpy() - run["post"]))
+        table_diffs.append(np.abs(model.stream(x, tables=True).numpy() - run["post"]))
     exact = np.concatenate(exact_diffs)
     table = np.concatenate(table_diffs)
     print(f"agreement over {len(rows)} recordings, {len(exact)} frames: "

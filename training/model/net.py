@@ -4,16 +4,117 @@ input and cell state, and one output unit read as the speech posterior.
 
 Weight rows are stacked in the order of the model file: input gate (one row per block), forget
 gate, cell input (one row per cell), output gate. The backward layer runs over blocks of
-BLOCK frames, started from zero at the end of LOOKAHEAD further frames, as at run time."""
+BLOCK frames, started from zero at the end of LOOKAHEAD further frames, as at run time.
+
+For speed the recurrence runs as one scripted loop over per-cell rows: each gate row is repeated
+for the cells of its block, and the peephole sums over a block become products with
+block-diagonal matrices, so that a time step is two matrix products and four activations."""
+from typing import List, Tuple
+
 import torch
 
 BLOCK = 20
 LOOKAHEAD = 20
 INPUTS = 39
-
-
 def squash(x):
     return 4.0 * torch.sigmoid(x) - 2.0
+
+
+@torch.jit.script
+def _sig(x: torch.Tensor, tables: bool) -> torch.Tensor:
+    if tables:  # tarvik's table: nearest entry, step 0.001, over [-709, 709]
+        index = torch.floor((torch.clamp(x, -709.0, 709.0) + 709.0) / 0.001 + 0.5)
+        return 1.0 / (torch.exp(-(0.001 * index - 709.0)) + 1.0)
+    return torch.sigmoid(x)
+
+
+@torch.jit.script
+def _forward(gx: torch.Tensor, w_hs: torch.Tensor, p_out: torch.Tensor,
+             tables: bool) -> List[torch.Tensor]:
+    """Runs the recurrence forward in time over gx (N, T, 4C: input-gate, forget-gate, cell-input
+    and output-gate parts of every cell, biases included) from zero state. w_hs (2C, 4C) maps the
+    previous outputs and states to the four parts (the states through the input- and forget-gate
+    peepholes), p_out (C, C) the new state to the output gate. Returns the outputs and the states
+    (N, T, C), then what the gradient needs: input, forget and output gates, cell inputs and
+    squashed states."""
+    n, t = gx.shape[0], gx.shape[1]
+    c = p_out.shape[0]
+    h = gx.new_zeros(n, c)
+    s = gx.new_zeros(n, c)
+    names = ["h", "s", "i", "f", "o", "z", "q"]
+    seqs: List[List[torch.Tensor]] = [[] for _ in names]
+    for j in range(t):
+        a = gx[:, j] + torch.cat([h, s], 1) @ w_hs
+        gates = _sig(a[:, :2 * c], tables)
+        i, f = gates[:, :c], gates[:, c:]
+        z = 4.0 * _sig(a[:, 2 * c:3 * c], tables) - 2.0
+        s = z * i + f * s
+        o = _sig(a[:, 3 * c:] + s @ p_out, tables)
+        q = 4.0 * _sig(s, tables) - 2.0
+        h = o * q
+        for seq, v in zip(seqs, [h, s, i, f, o, z, q]):
+            seq.append(v)
+    return [torch.stack(seq, 1) for seq in seqs]
+
+
+@torch.jit.script
+def _backward(dh_out: torch.Tensor, ds_out: torch.Tensor, w_hs: torch.Tensor,
+              p_out: torch.Tensor, saved: List[torch.Tensor]) -> List[torch.Tensor]:
+    """Gradients of _forward (exact activations) from those of its outputs and states: of gx,
+    w_hs and p_out."""
+    h, s, i, f, o, z, q = saved
+    n, t, c = h.shape[0], h.shape[1], h.shape[2]
+    w_t = w_hs.T
+    p_t = p_out.T
+    dgx = torch.empty(n, t, 4 * c, dtype=h.dtype)
+    dh = h.new_zeros(n, c)
+    ds = h.new_zeros(n, c)
+    zero = h.new_zeros(n, c)
+    for j in range(t - 1, -1, -1):
+        dh = dh + dh_out[:, j]
+        qj, oj, ij, fj, zj = q[:, j], o[:, j], i[:, j], f[:, j], z[:, j]
+        do = dh * qj * oj * (1.0 - oj)
+        ds = ds + ds_out[:, j] + dh * oj * (qj + 2.0) * (2.0 - qj) * 0.25 + do @ p_t
+        s_prev = s[:, j - 1] if j > 0 else zero
+        da = torch.cat([ds * zj * ij * (1.0 - ij), ds * s_prev * fj * (1.0 - fj),
+                        ds * ij * (zj + 2.0) * (2.0 - zj) * 0.25, do], 1)
+        dgx[:, j] = da
+        back = da @ w_t
+        dh = back[:, :c]
+        ds = ds * fj + back[:, c:]
+    prev = torch.cat([h, s], 2)[:, :-1]
+    first = dgx[:, 1:].reshape(-1, 4 * c)
+    dw = prev.reshape(-1, 2 * c).T @ first
+    dp = s.reshape(-1, c).T @ dgx[:, :, 3 * c:].reshape(-1, c)
+    return [dgx, dw, dp]
+
+
+class _Recurrence(torch.autograd.Function):
+    """The forward recurrence with its gradient by hand: a scripted loop each way."""
+
+    @staticmethod
+    def forward(ctx, gx, w_hs, p_out):
+        saved = _forward(gx, w_hs, p_out, False)
+        ctx.save_for_backward(w_hs, p_out, *saved)
+        return saved[0], saved[1]
+
+    @staticmethod
+    def backward(ctx, dh, ds):
+        w_hs, p_out, *saved = ctx.saved_tensors
+        dh = torch.zeros_like(saved[0]) if dh is None else dh.contiguous()
+        ds = torch.zeros_like(saved[1]) if ds is None else ds.contiguous()
+        return tuple(_backward(dh, ds, w_hs, p_out, saved))
+
+
+def recurrence(gx, w_hs, p_out, reverse=False, tables=False):
+    """Outputs and states (N, T, C) of the recurrence over gx from zero state, forward or
+    backward in time; differentiable with exact activations."""
+    if reverse:
+        h, s = recurrence(gx.flip(1), w_hs, p_out, tables=tables)
+        return h.flip(1), s.flip(1)
+    if tables or not torch.is_grad_enabled():
+        return tuple(_forward(gx, w_hs, p_out, tables)[:2])
+    return _Recurrence.apply(gx, w_hs, p_out)
 
 
 class Layer(torch.nn.Module):
@@ -30,43 +131,37 @@ class Layer(torch.nn.Module):
         self.bias = torch.nn.Parameter(bias)  # input, forget, output gate
         self.peep = torch.nn.Parameter(torch.empty(3, self.cells).uniform_(-0.1, 0.1))
 
-    def project(self, x):
-        """Input parts of all rows for every frame: (..., inputs) -> (..., rows)."""
-        return x @ self.w_in.T
-
-    def step(self, gx, h, s, sig=torch.sigmoid, sq=squash):
-        """One time step from the projected input gx, previous outputs h and states s."""
+    def _rows(self, w):
+        """Rows per cell (4C, ...) of gate-ordered rows (3B + C, ...): gate rows repeated for the
+        cells of their block."""
         b, c, k = self.blocks, self.cells, self.per_block
-        a = gx + h @ self.w_rec.T
+        per = lambda rows: rows.repeat_interleave(k, 0)
+        return torch.cat([per(w[:b]), per(w[b:2 * b]), w[2 * b:2 * b + c], per(w[2 * b + c:])])
 
-        def peep(row, state):
-            return (self.peep[row] * state).view(-1, b, k).sum(-1)
+    def project(self, x):
+        """Input parts and biases of the four per-cell rows for every frame: (..., inputs) ->
+        (..., 4C)."""
+        bias = self._rows(torch.cat([self.bias[0], self.bias[1],
+                                     self.bias.new_zeros(self.cells), self.bias[2]]))
+        return x @ self._rows(self.w_in).T + bias
 
-        def cells(gate):
-            return gate[:, :, None].expand(-1, b, k).reshape(-1, c)
+    def _peep_matrix(self, row):
+        same = torch.arange(self.cells, device=self.peep.device) // self.per_block
+        return self.peep[row][:, None] * (same[:, None] == same[None, :]).to(self.peep.dtype)
 
-        i = sig(a[:, :b] + self.bias[0] + peep(0, s))
-        f = sig(a[:, b:2 * b] + self.bias[1] + peep(1, s))
-        z = sq(a[:, 2 * b:2 * b + c])
-        s_new = z * cells(i) + cells(f) * s
-        o = sig(a[:, 2 * b + c:] + self.bias[2] + peep(2, s_new))
-        return cells(o) * sq(s_new), s_new
-
-    def run(self, gx, reverse=False, **acts):
-        """Runs over gx (N, T, rows) from zero state; returns the outputs (N, T, cells)."""
-        n, t = gx.shape[0], gx.shape[1]
-        h = gx.new_zeros(n, self.cells)
-        s = gx.new_zeros(n, self.cells)
-        outs = [None] * t
-        steps = gx.unbind(1)
-        for j in (range(t - 1, -1, -1) if reverse else range(t)):
-            h, s = self.step(steps[j], h, s, **acts)
-            outs[j] = h
-        return torch.stack(outs, 1)
+    def run(self, gx, reverse=False, tables=False, states=False):
+        """Runs over projected inputs gx (N, T, 4C) from zero state; returns the outputs
+        (N, T, C), and with `states` the cell states as well."""
+        c = self.cells
+        w_rec = self._rows(self.w_rec).T  # (C, 4C)
+        peeps = torch.cat([self._peep_matrix(0), self._peep_matrix(1),
+                           w_rec.new_zeros(c, 2 * c)], 1)
+        h, s = recurrence(gx, torch.cat([w_rec, peeps], 0), self._peep_matrix(2), reverse, tables)
+        return (h, s) if states else h
 
 
 class Net(torch.nn.Module):
-    def __init__(self, blocks=8, cells_per_block=4):
+    def __init__(self, blocks=12, cells_per_block=4):
         super().__init__()
         self.fwd = Layer(INPUTS, blocks, cells_per_block)
         self.bwd = Layer(INPUTS, blocks, cells_per_block)
@@ -78,46 +173,36 @@ class Net(torch.nn.Module):
         return (hf @ self.out_f.T + hb @ self.out_b.T + self.out_bias)[..., 0]
 
     def forward(self, x):
-        """Training pass over chunks x (N, 20k + 20, 39): logits of the first 20k frames (N, 20k),
-        each block's backward pass started from zero at the end of its look-ahead."""
+        """Training pass over sequences x (N, 20k + 20, 39): logits of the first 20k frames
+        (N, 20k), each block's backward pass started from zero at the end of its look-ahead, and
+        the forward layer's cell states over those frames (N, 20k, C)."""
         n, t, _ = x.shape
         k = (t - LOOKAHEAD) // BLOCK
-        hf = self.fwd.run(self.fwd.project(x[:, :k * BLOCK]))
-        windows = x.unfold(1, BLOCK + LOOKAHEAD, BLOCK)[:, :k]  # (N, k, 39, 40)
-        windows = windows.permute(0, 1, 3, 2).reshape(n * k, BLOCK + LOOKAHEAD, INPUTS)
-        hb = self.bwd.run(self.bwd.project(windows), reverse=True)[:, :BLOCK]
-        return self.logits(hf, hb.reshape(n, k * BLOCK, -1))
+        hf, sf = self.fwd.run(self.fwd.project(x[:, :k * BLOCK]), states=True)
+        gxb = self.bwd.project(x[:, :k * BLOCK + LOOKAHEAD])
+        windows = gxb.unfold(1, BLOCK + LOOKAHEAD, BLOCK)  # (N, k, 4C, 40)
+        windows = windows.permute(0, 1, 3, 2).reshape(n * k, BLOCK + LOOKAHEAD, -1)
+        hb = self.bwd.run(windows, reverse=True)[:, :BLOCK]
+        return self.logits(hf, hb.reshape(n, k * BLOCK, -1)), sf
 
     @torch.no_grad()
-    def stream(self, x, **acts):
+    def stream(self, x, tables=False, states=False):
         """Posteriors of one whole recording x (T, 39) on the run-time schedule: the forward layer
         over all frames, full blocks with look-ahead, then the remaining frames (20 to 39, or all
-        of a stream shorter than 40) as one last block without look-ahead."""
+        of a stream shorter than 40) as one last block without look-ahead. With `states`, also
+        the forward layer's cell states (T, C)."""
         t = x.shape[0]
         if t == 0:
-            return x.new_zeros(0)
-        sig = acts.get("sig", torch.sigmoid)
-        hf = self.fwd.run(self.fwd.project(x[None]), **acts)[0]
+            return (x.new_zeros(0), x.new_zeros(0, self.fwd.cells)) if states else x.new_zeros(0)
+        hf, sf = self.fwd.run(self.fwd.project(x[None]), tables=tables, states=True)
         full = (t - BLOCK) // BLOCK if t >= BLOCK + LOOKAHEAD else 0
         gxb = self.bwd.project(x)
         parts = []
         if full:
             span = BLOCK + LOOKAHEAD
             windows = gxb[:full * BLOCK + LOOKAHEAD].unfold(0, span, BLOCK).permute(0, 2, 1)
-            parts.append(self.bwd.run(windows, reverse=True, **acts)[:, :BLOCK].reshape(-1, self.bwd.cells))
-        parts.append(self.bwd.run(gxb[None, full * BLOCK:], reverse=True, **acts)[0])
-        hb = torch.cat(parts, 0)
-        return sig(self.logits(hf, hb))
-
-
-def table_activations():
-    """Activations as tarvik computes them: nearest entry of tables with step 0.001 over
-    [-709, 709]; for checking exported models to the last digits."""
-    def index(x):
-        v = torch.clamp(x, -709.0, 709.0) + 709.0
-        return torch.floor(v / 0.001 + 0.5)
-
-    def entry(x):
-        return 1.0 / (torch.exp(-(0.001 * index(x) - 709.0)) + 1.0)
-
-    return {"sig": entry, "sq": lambda x: 4.0 / (torch.exp(-(0.001 * index(x) - 709.0)) + 1.0) - 2.0}
+            parts.append(self.bwd.run(windows, reverse=True, tables=tables)[:, :BLOCK]
+                         .reshape(-1, self.bwd.cells))
+        parts.append(self.bwd.run(gxb[None, full * BLOCK:], reverse=True, tables=tables)[0])
+        post = _sig(self.logits(hf[0], torch.cat(parts, 0)), tables)
+        return (post, sf[0]) if states else post

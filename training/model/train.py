@@ -3,15 +3,22 @@ run-time normaliser would), keeps the state with the best validation score end t
 tarvik, and exports "media.am" and "media.norm".
 
 The run-time normaliser moves towards the frames that tarvik itself judges speech, so a false alarm
-pulls it towards the noise. After a first phase that drifts the normalisation on the reference
-speech frames, training also feeds the network the very frames tarvik normalised while running the
-current model (tarvik_frames --network-input), refreshed every few epochs: the network learns to
-reject noise after the normaliser has moved towards it."""
+pulls it towards the noise. Training therefore also feeds the network the very frames tarvik
+normalised while running the current model (tarvik_frames --network-input), refreshed after every
+epoch: the recordings without speech from --own-nospeech-epoch on, a share of all the others from
+--own-epoch on. The same runs give every recording's false alarms, and the recordings (and noise
+families) where the model marks most non-speech as speech are drawn more often in the next epoch.
+
+Everything follows epochs and steps: the learning rate falls on a cosine over the steps of
+--epochs epochs; --minutes only stops a session early. After every epoch a checkpoint holds the
+model, the optimiser, the random state, the epoch, the best state so far and every argument;
+--resume continues from one."""
 import argparse
+import ctypes
 import math
 import os
-import random
 import shutil
+import sys
 import tempfile
 import time
 
@@ -24,41 +31,63 @@ import export
 import net as netmod
 import tarvik_run
 
-CHUNK_BLOCKS = 25
-CHUNK = CHUNK_BLOCKS * netmod.BLOCK + netmod.LOOKAHEAD
+
+def keep_freed_memory():
+    """Makes malloc keep freed memory instead of returning it: the trainer allocates and frees
+    tensors of tens of megabytes every step, and mapping them afresh each time (page faults)
+    cost more than the arithmetic."""
+    try:
+        libc = ctypes.CDLL("libc.so.6")
+    except OSError:
+        return
+    libc.mallopt(-4, 0)  # M_MMAP_MAX: no allocation by mmap
+    libc.mallopt(-1, 2 ** 30)  # M_TRIM_THRESHOLD: keep up to 1 GiB at the top of the heap
 
 
-def chunks(recordings, rng):
-    """Cuts every normalised recording into chunks of CHUNK frames from a random offset; the last
-    chunk ends at the recording's end; shorter recordings are padded and masked."""
-    xs, ys, ms = [], [], []
-    for x, y in recordings:
+def sequences(recordings, rng, length):
+    """Pieces of at most `length` frames (20k + 20) of every normalised recording: a recording that
+    fits is one piece, scored on all its frames; a longer one is cut from a random offset within
+    the first block into pieces scored on all but their last 20 frames (look-ahead), and a last
+    piece that ends at the recording's end, scored on all its frames (the final block runs
+    without look-ahead). Returns (recording, start, frames, scored frames) per piece."""
+    pieces = []
+    for r, (x, _) in enumerate(recordings):
         n = len(x)
-        if n < CHUNK:
-            pad = CHUNK - n
-            xs.append(np.concatenate([x, np.repeat(x[-1:], pad, 0)]))
-            ys.append(np.concatenate([y, np.zeros(pad, y.dtype)]))
-            ms.append(np.concatenate([np.ones(n), np.zeros(pad)]))
+        if n <= length:
+            pieces.append((r, 0, n, n))
             continue
-        starts = list(range(int(rng.integers(netmod.BLOCK)), n - CHUNK + 1, CHUNK - netmod.LOOKAHEAD))
-        if starts[-1] != n - CHUNK:
-            starts.append(n - CHUNK)
-        for s in starts:
-            xs.append(x[s:s + CHUNK])
-            ys.append(y[s:s + CHUNK])
-            ms.append(np.ones(CHUNK))
-    keep = CHUNK - netmod.LOOKAHEAD
-    return (torch.from_numpy(np.stack(xs)).float(),
-            torch.from_numpy(np.stack(ys)[:, :keep]).float(),
-            torch.from_numpy(np.stack(ms)[:, :keep]).float())
+        step = length - netmod.LOOKAHEAD
+        starts = range(int(rng.integers(min(netmod.BLOCK, n - length + 1))), n - length, step)
+        pieces += [(r, s, length, step) for s in starts]
+        pieces.append((r, n - length, length, length))
+    return pieces
 
 
-def simulate(raw, mean, std, rng, own=None, own_share=0.0):
+def batch_of(recordings, pieces):
+    """Inputs (N, 20k + 20, 39), labels and mask (N, 20k) of pieces, each padded by repeating its
+    last frame, the padding masked."""
+    blocks = max(-(-scored // netmod.BLOCK) for _, _, _, scored in pieces)
+    keep = blocks * netmod.BLOCK
+    t = keep + netmod.LOOKAHEAD
+    xs = np.empty((len(pieces), t, data.FEATURES), np.float32)
+    ys = np.zeros((len(pieces), keep), np.float32)
+    ms = np.zeros((len(pieces), keep), np.float32)
+    for k, (r, s, size, scored) in enumerate(pieces):
+        x, y = recordings[r]
+        xs[k, :size] = x[s:s + size]
+        xs[k, size:] = x[s + size - 1]
+        ys[k, :scored] = y[s:s + scored]
+        ms[k, :scored] = 1
+    return torch.from_numpy(xs), torch.from_numpy(ys), torch.from_numpy(ms)
+
+
+def simulate(raw, mean, std, rng, own, own_share, nospeech, own_nospeech):
     """Recordings normalised with the drift of the run-time normaliser (reference speech frames,
-    a random delay), or, for a share of them, as tarvik normalised them running the model."""
+    a random delay), or as tarvik normalised them running the model: every recording without
+    speech when `own_nospeech`, a share `own_share` of the others."""
     out = []
     for i, (x, y) in enumerate(raw):
-        if own is not None and i < len(own) and rng.random() < own_share:
+        if own is not None and ((own_nospeech and nospeech[i]) or rng.random() < own_share):
             out.append((own[i], y))
         else:
             out.append((data.drifted_normalise(x, y == 1, mean, std, int(rng.integers(30, 101))), y))
@@ -70,61 +99,126 @@ def export_pair(model, mean, std, folder):
     data.write_norm(os.path.join(folder, "media.norm"), mean, std)
 
 
-def run_model(model, mean, std, tool, split_dir, rows, jobs, network_input=False):
-    """tarvik_frames' results of the current model (exported with the static normalisation) on
-    the recordings of a split."""
+def run_model(model, mean, std, tool, split_dir, rows, jobs, network_input=False, shift=0.0):
+    """tarvik_frames' results of the current model (exported with the static normalisation and an
+    output bias shift) on the recordings of a split."""
     work = tempfile.mkdtemp(prefix="tarvik-model-")
     try:
         export_pair(model, mean, std, work)
+        if shift:
+            export.write_am(os.path.join(work, "media.am"), model, shift)
         return tarvik_run.run_frames(tool, work, split_dir, rows, jobs, network_input)
     finally:
         shutil.rmtree(work)
 
 
-def own_inputs(model, mean, std, tool, split_dir, rows, lengths, jobs):
-    """Per recording: the normalised frames tarvik fed its network running the current model."""
+def own_runs(model, mean, std, tool, split_dir, rows, raw, jobs):
+    """Per recording: the normalised frames tarvik fed its network running the current model, and
+    the share of its non-speech frames that tarvik marked speech."""
     runs = run_model(model, mean, std, tool, split_dir, rows, jobs, network_input=True)
-    return [runs[r["id"]]["inputs"][:n].astype(np.float32) for r, n in zip(rows, lengths)]
+    inputs, fa = [], []
+    for r, (_, y) in zip(rows, raw):
+        run = runs[r["id"]]
+        inputs.append(run["inputs"][:len(y)].astype(np.float32))
+        silence = y == 0
+        fa.append(float(np.mean(run["speech"][:len(y)][silence] == 1)) if silence.any() else 0.0)
+    return inputs, np.array(fa)
 
 
-def end_to_end(model, mean, std, tool, split_dir, rows, refs, jobs):
-    """Scores of the current model through tarvik on a split: the mean accuracy over the
-    conditions (the no-speech one included) and the per-condition table."""
-    runs = run_model(model, mean, std, tool, split_dir, rows, jobs)
-    table = evaluate.per_condition(rows, refs, runs, "speech")
-    return evaluate.balanced(table), table
+def hard_weights(rows, fa, strength):
+    """Drawing weights of the recordings: 1 + strength x the mean of the recording's own false
+    alarms and those of its noise family."""
+    families = {}
+    for r, v in zip(rows, fa):
+        families.setdefault(r["noise_family"], []).append(v)
+    family = {k: float(np.mean(v)) for k, v in families.items()}
+    w = np.array([1.0 + strength * 0.5 * (v + family[r["noise_family"]])
+                  for r, v in zip(rows, fa)])
+    return w / w.sum()
 
 
-def main():
-    p = argparse.ArgumentParser()
+def validate(model, mean, std, a, split_dir, rows, refs):
+    """The model's best score through tarvik on the validation split over the output bias shifts
+    of --select-shifts (mean speech F1 with the no-speech false alarms at most --max-nospeech-fa),
+    with that shift and its per-condition table."""
+    best = None
+    for shift in (float(s) for s in a.select_shifts.split(",")):
+        runs = run_model(model, mean, std, a.frames_tool, split_dir, rows, a.jobs, shift=shift)
+        table = evaluate.per_condition(rows, refs, runs, "speech")
+        score = evaluate.mean_f1(table, a.max_nospeech_fa)
+        if best is None or score > best[0]:
+            best = (score, shift, table)
+    return best
+
+
+def arguments(argv=None):
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                formatter_class=argparse.ArgumentDefaultsHelpFormatter)
     p.add_argument("--corpus", required=True)
     p.add_argument("--cache", required=True)
     p.add_argument("--tool", required=True, help="tarvik_features")
     p.add_argument("--frames-tool", required=True, help="tarvik_frames")
     p.add_argument("--out", required=True)
-    p.add_argument("--blocks", type=int, default=8)
+    p.add_argument("--checkpoint", help="checkpoint written after every epoch "
+                   "(default: checkpoint.pt in --cache)")
+    p.add_argument("--resume", help="continue from this checkpoint, with its arguments but for "
+                   "those given now (a larger --epochs stretches the learning-rate schedule)")
+    p.add_argument("--init", help="start from the network of this checkpoint or model file")
+    p.add_argument("--blocks", type=int, default=12)
     p.add_argument("--cells", type=int, default=4)
-    p.add_argument("--minutes", type=float, default=35.0)
-    p.add_argument("--max-epochs", type=int, default=1000)
-    p.add_argument("--batch", type=int, default=64)
+    p.add_argument("--epochs", type=int, default=24, help="epochs of the learning-rate schedule")
+    p.add_argument("--minutes", type=float, default=0.0,
+                   help="stop this session after the epoch that passes M minutes (0: no cap)")
+    p.add_argument("--length", type=int, default=3020,
+                   help="frames per training sequence (20k + 20); longer recordings are cut")
+    p.add_argument("--batch", type=int, default=32)
     p.add_argument("--lr", type=float, default=5e-3)
-    p.add_argument("--noise", type=float, default=0.0,
+    p.add_argument("--noise", type=float, default=0.2,
                    help="standard deviation of Gaussian noise added to the normalised inputs")
-    p.add_argument("--weight-decay", type=float, default=0.0)
-    p.add_argument("--init", help="start from this saved model instead of random weights")
-    p.add_argument("--own-start", type=float, default=0.3,
-                   help="share of the budget after which tarvik's own normalisation is fed too")
+    p.add_argument("--weight-decay", type=float, default=0.001)
+    p.add_argument("--state-bound", type=float, default=8.0,
+                   help="forward cell states beyond +-this are penalised")
+    p.add_argument("--state-penalty", type=float, default=0.01,
+                   help="weight of the mean squared excess of the states over --state-bound")
+    p.add_argument("--own-epoch", type=int, default=4,
+                   help="first epoch that feeds a share of all recordings as tarvik normalised them")
+    p.add_argument("--own-nospeech-epoch", type=int, default=2,
+                   help="first epoch that feeds the recordings without speech as tarvik "
+                        "normalised them")
     p.add_argument("--own-share", type=float, default=0.5,
-                   help="share of the recordings fed as tarvik normalised them")
-    p.add_argument("--own-every", type=int, default=2,
-                   help="epochs between two refreshes of tarvik's own normalisation")
+                   help="share of the speech recordings fed as tarvik normalised them")
+    p.add_argument("--hard", type=float, default=4.0,
+                   help="weight of the false alarms in the drawing of recordings (0: uniform)")
+    p.add_argument("--select-shifts", default="-1.5,-0.75,0",
+                   help="output bias shifts tried at every validation")
+    p.add_argument("--max-nospeech-fa", type=float, default=0.03)
     p.add_argument("--seed", type=int, default=1)
-    p.add_argument("--threads", type=int, default=4)
+    p.add_argument("--threads", type=int, default=5)
     p.add_argument("--jobs", type=int, default=6)
-    a = p.parse_args()
+    a = p.parse_args(argv)
+    if a.resume:
+        words = sys.argv[1:] if argv is None else argv
+        given = {k for k in vars(a)
+                 if any(w.split("=")[0] == "--" + k.replace("_", "-") for w in words)}
+        saved = torch.load(a.resume)["args"]
+        for k, v in saved.items():
+            if k not in given and k not in ("corpus", "cache", "tool", "frames_tool", "out",
+                                            "checkpoint", "resume", "init"):
+                setattr(a, k, v)
+    a.checkpoint = a.checkpoint or os.path.join(a.cache, "checkpoint.pt")
+    return a
 
+
+def learning_rate(a, step, steps):
+    """Cosine from --lr down to 5 % of it over all steps of --epochs epochs."""
+    frac = min(1.0, step / max(1, steps))
+    return a.lr * (0.05 + 0.95 * 0.5 * (1 + math.cos(math.pi * frac)))
+
+
+def main():
+    a = arguments()
+    keep_freed_memory()
     torch.manual_seed(a.seed)
-    random.seed(a.seed)
     rng = np.random.default_rng(a.seed)
     torch.set_num_threads(a.threads)
 
@@ -139,72 +233,112 @@ def main():
     print(f"features: {len(raw['train'])} train recordings ({frames / 360000:.2f} h), "
           f"{len(raw['valid'])} valid; {time.time() - t0:.0f} s", flush=True)
     refs = {r["id"]: y for r, (_, y) in zip(rows["valid"], raw["valid"])}
-    lengths = [len(y) for _, y in raw["train"]]
+    nospeech = [r["condition"] == "nospeech" for r in rows["train"]]
 
     mean, std = data.static_norm(raw["train"])
     os.makedirs(a.out, exist_ok=True)
     data.write_norm(os.path.join(a.out, "media.norm"), mean, std)
 
     model = netmod.Net(a.blocks, a.cells)
-    if a.init:
-        model.load_state_dict(torch.load(a.init)["state"])
     opt = torch.optim.AdamW(model.parameters(), lr=a.lr, weight_decay=a.weight_decay)
-    budget = a.minutes * 60
+    epoch, step, best = 0, 0, {"score": -math.inf, "epoch": 0, "shift": 0.0, "model": None}
+    if a.resume:
+        saved = torch.load(a.resume)
+        model.load_state_dict(saved["model"])
+        if saved["optimizer"] is not None:
+            opt.load_state_dict(saved["optimizer"])
+        epoch, step, best = saved["epoch"], saved["step"], saved["best"]
+        rng.bit_generator.state = saved["rng"]
+        torch.set_rng_state(saved["torch_rng"])
+        print(f"resumed from {a.resume} after epoch {epoch}", flush=True)
+    elif a.init:
+        init = (export.read_am(a.init) if a.init.endswith(".am")
+                else netmod.Net(a.blocks, a.cells))
+        if not a.init.endswith(".am"):
+            init.load_state_dict(torch.load(a.init)["model"])
+        model.load_state_dict({k: v.float() for k, v in init.state_dict().items()})
+
+    steps_per_epoch = math.ceil(len(sequences(raw["train"], rng, a.length)) / a.batch)
     start = time.time()
-    best = (-math.inf, None, 0)
-    epoch = 0
-    own, own_epoch = None, 0
-    while epoch < a.max_epochs and time.time() - start < budget:
+    while epoch < a.epochs and (a.minutes <= 0 or time.time() - start < a.minutes * 60):
         epoch += 1
-        if time.time() - start >= a.own_start * budget and (own is None or
-                                                            epoch - own_epoch >= a.own_every):
-            t = time.time()
-            own = own_inputs(model, mean, std, a.frames_tool, dirs["train"], rows["train"],
-                             lengths, a.jobs)
-            own_epoch = epoch
-            print(f"  tarvik's own normalisation of the train split: {time.time() - t:.0f} s",
-                  flush=True)
-        x, y, m = chunks(simulate(raw["train"], mean, std, rng, own, a.own_share), rng)
-        total = train_epoch(model, opt, a, x, y, m, rng, start, budget)
-        score, table = end_to_end(model, mean, std, a.frames_tool, dirs["valid"], rows["valid"],
-                                  refs, a.jobs)
-        if score > best[0]:
-            best = (score, {k: v.clone() for k, v in model.state_dict().items()}, epoch)
-        conds = ", ".join(f"{c} {table[c]['accuracy']:.3f}" for c in evaluate.CONDITIONS
-                          if c in table)
-        print(f"epoch {epoch}: train loss {total / len(x):.4f}, valid through tarvik: mean "
-              f"accuracy {score:.4f} ({conds}), {time.time() - start:.0f} s", flush=True)
+        t = time.time()
+        own, weights = None, None
+        if epoch >= min(a.own_epoch, a.own_nospeech_epoch) or (a.hard > 0 and epoch > 1):
+            own, fa = own_runs(model, mean, std, a.frames_tool, dirs["train"], rows["train"],
+                               raw["train"], a.jobs)
+            weights = hard_weights(rows["train"], fa, a.hard) if a.hard > 0 else None
+            print(f"  tarvik on the train split: no-speech FA {np.mean(fa[nospeech]):.3f}, "
+                  f"{time.time() - t:.0f} s", flush=True)
+        recordings = simulate(raw["train"], mean, std, rng, own,
+                              a.own_share if epoch >= a.own_epoch else 0.0, nospeech,
+                              epoch >= a.own_nospeech_epoch)
+        t = time.time()
+        loss, step, peak = train_epoch(model, opt, a, recordings, weights, rng, step,
+                                       steps_per_epoch * a.epochs)
+        took = time.time() - t
+        score, shift, table = validate(model, mean, std, a, dirs["valid"], rows["valid"], refs)
+        if score > best["score"]:
+            best = {"score": score, "epoch": epoch, "shift": shift,
+                    "model": {k: v.clone() for k, v in model.state_dict().items()}}
+        conds = ", ".join(f"{c} {table[c]['f1']:.3f}" for c in evaluate.CONDITIONS[:-1])
+        print(f"epoch {epoch}: train loss {loss:.4f}, largest forward state {peak:.1f}, "
+              f"{frames / took:.0f} frames/s; valid through tarvik at shift {shift:+.2f}: "
+              f"score {score:.4f} (F1 {conds}; no-speech FA "
+              f"{table['nospeech']['false_alarm']:.3f}), {time.time() - start:.0f} s", flush=True)
+        save_checkpoint(a, model, opt, epoch, step, best, rng)
 
-    model.load_state_dict(best[1])
-    torch.save({"blocks": a.blocks, "cells": a.cells, "state": best[1]},
-               os.path.join(a.cache, "model.pt"))
+    model.load_state_dict(best["model"])
     count = export.write_am(os.path.join(a.out, "media.am"), model)
-    print(f"best epoch {best[2]} (valid mean accuracy through tarvik {best[0]:.4f}); exported "
-          f"{count} weights; training {time.time() - start:.0f} s", flush=True)
+    print(f"best epoch {best['epoch']} (valid score through tarvik {best['score']:.4f} at shift "
+          f"{best['shift']:+.2f}); exported {count} weights; this session "
+          f"{time.time() - start:.0f} s, {epoch} of {a.epochs} epochs done", flush=True)
 
 
-def train_epoch(model, opt, a, x, y, m, rng, start, budget):
-    """One pass over the chunks in random order, the learning rate on a cosine over the budget;
-    returns the summed loss."""
-    order = torch.from_numpy(rng.permutation(len(x)))
-    total = 0.0
-    for i in range(0, len(x), a.batch):
-        frac = min(1.0, (time.time() - start) / budget)
+def save_checkpoint(a, model, opt, epoch, step, best, rng):
+    state = {"args": {k: v for k, v in vars(a).items() if k != "resume"}, "epoch": epoch,
+             "step": step, "model": model.state_dict(), "optimizer": opt.state_dict(),
+             "best": best, "rng": rng.bit_generator.state, "torch_rng": torch.get_rng_state()}
+    os.makedirs(os.path.dirname(os.path.abspath(a.checkpoint)), exist_ok=True)
+    torch.save(state, a.checkpoint + ".tmp")
+    os.replace(a.checkpoint + ".tmp", a.checkpoint)
+
+
+def train_epoch(model, opt, a, recordings, weights, rng, step, steps):
+    """One pass over the pieces of the recordings (drawn by `weights` when given, each once
+    otherwise) in batches of similar lengths; the learning rate on its cosine over all steps.
+    Returns the mean loss, the step count and the largest forward cell state seen."""
+    pieces = sequences(recordings, rng, a.length)
+    if weights is not None:
+        per_piece = np.array([weights[p[0]] for p in pieces])
+        pieces = [pieces[i] for i in rng.choice(len(pieces), len(pieces),
+                                                p=per_piece / per_piece.sum())]
+    else:
+        pieces = [pieces[i] for i in rng.permutation(len(pieces))]
+    # batches of similar lengths, in random order
+    pieces.sort(key=lambda p: p[2] + rng.random())
+    batches = [pieces[i:i + a.batch] for i in range(0, len(pieces), a.batch)]
+    total, count, peak = 0.0, 0, 0.0
+    for k in rng.permutation(len(batches)):
         for g in opt.param_groups:
-            g["lr"] = a.lr * (0.05 + 0.95 * 0.5 * (1 + math.cos(math.pi * frac)))
-        sel = order[i:i + a.batch]
-        inputs = x[sel]
+            g["lr"] = learning_rate(a, step, steps)
+        x, y, m = batch_of(recordings, batches[k])
         if a.noise > 0:
-            inputs = inputs + a.noise * torch.randn_like(inputs)
-        z = model(inputs)
-        loss = (torch.nn.functional.binary_cross_entropy_with_logits(z, y[sel], reduction="none")
-                * m[sel]).sum() / m[sel].sum()
+            x = x + a.noise * torch.randn_like(x)
+        z, states = model(x)
+        loss = (torch.nn.functional.binary_cross_entropy_with_logits(z, y, reduction="none")
+                * m).sum() / m.sum()
+        excess = torch.relu(states.abs() - a.state_bound)
+        penalty = (excess * excess * m[..., None]).sum() / (m.sum() * states.shape[-1])
         opt.zero_grad()
-        loss.backward()
+        (loss + a.state_penalty * penalty).backward()
         torch.nn.utils.clip_grad_norm_(model.parameters(), 1.0)
         opt.step()
-        total += loss.item() * len(sel)
-    return total
+        step += 1
+        total += loss.item() * len(batches[k])
+        count += len(batches[k])
+        peak = max(peak, float((states.abs() * m[..., None]).max()))
+    return total / count, step, peak
 
 
 if __name__ == "__main__":
