@@ -5,8 +5,8 @@
 #include <numbers>
 
 #include "app/console.h"
-#include "app/simd_sums.h"
 #include "frontend/signal.h"
+#include "kernels/packed_sums.h"
 
 namespace tarvik {
 

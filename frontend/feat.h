@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "frontend/fe.h"
-#include "frontend/fft.h"
+#include "kernels/fft.h"
 
 namespace tarvik {
 

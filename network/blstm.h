@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -131,8 +132,12 @@ class BLSTM {
     void clearStreamState();
     // Sizes input_buf, fwd_history and output_buf from the topology and the buffering values.
     void allocateBuffers();
+    // Stores the layer sizes, derives the counts and allocates every array (parameters zeroed).
+    void shapeLayers(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
+                     int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes);
     void layerStep(bool forward);
-    // Packs both layers' weight rows for packedSums and forgets the cached input parts.
+    void stepOrHold();
+    // Packs both layers' weight rows for packedSums.
     void packWeights();
     // The backward layer's input parts of the frame in `slot`, computed on first use.
     const double* backwardInputPart(int slot);
@@ -173,8 +178,9 @@ class BLSTM {
 
     BLSTMParameters params;
 
+    // A step reads the previous step's states and cell outputs in place before it overwrites
+    // them, so no copy of them is kept.
     std::vector<double> fwd_state;
-    std::vector<double> fwd_prev_state;
     std::vector<double> fwd_cell_out;
     std::vector<double> fwd_cell_in;
     std::vector<double> fwd_in_gate;
@@ -182,9 +188,7 @@ class BLSTM {
     std::vector<double> fwd_out_gate;
 
     std::vector<double> bwd_state;
-    std::vector<double> bwd_prev_state;
     std::vector<double> bwd_cell_out;
-    std::vector<double> bwd_prev_cell_out;
     std::vector<double> bwd_cell_in;
     std::vector<double> bwd_in_gate;
     std::vector<double> bwd_forget_gate;
@@ -219,10 +223,16 @@ class BLSTM {
     // Scratch of a step: every unit's input part and recurrent part.
     std::vector<double> input_part;
     std::vector<double> recurrent_part;
-    // The backward layer's input parts per slot of input_buf: a look-ahead frame is stepped
+    // The backward layer's input parts of the frames in hand: a look-ahead frame is stepped
     // twice, in a block's warm-up and again in its own block, and its input part is the same.
+    // Frames are numbered in the order they are stored, over the object's whole life, and
+    // slot_frame[s] is the number of the frame in slot s (it moves with the frame). A frame's part
+    // is row (number % rows) of bwd_input_parts, valid when bwd_part_frame of that row holds the
+    // number; only backwardInputPart writes them.
+    std::uint64_t frames_stored = 0;
+    std::vector<std::uint64_t> slot_frame;
     std::vector<double> bwd_input_parts;
-    std::vector<unsigned char> bwd_part_ready;
+    std::vector<std::uint64_t> bwd_part_frame;
 };
 
 }  // namespace tarvik

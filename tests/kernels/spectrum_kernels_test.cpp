@@ -1,5 +1,7 @@
-// The front end's transforms give, on every instruction-set path the processor supports, the bits
-// of a plain one-value-at-a-time transform that runs the twiddle recurrence itself.
+// The FFT gives, on every instruction-set path, the bits of a plain one-value-at-a-time transform
+// that runs the twiddle recurrence itself; the weighted magnitudes those of a plain loop.
+#include "kernels/spectrum_kernels.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -10,13 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/simd_sums.h"
-#include "frontend/feat.h"
+#include "kernels/fft.h"
+#include "tests/kernels/on_each_simd_path.h"
 
 namespace tarvik {
 namespace {
-
-const SimdPath kPaths[] = {SimdPath::sse2, SimdPath::avx2, SimdPath::avx512};
 
 std::vector<double> randomValues(int count, unsigned seed) {
     std::mt19937 generator(seed);
@@ -91,68 +91,62 @@ std::vector<std::uint64_t> bitsOf(const std::vector<double>& values) {
     return bits;
 }
 
-class SimdPathsFft : public testing::Test {
-  protected:
-    void TearDown() override { setSimdPath(initial); }
-    const SimdPath initial = simdPath();
-};
+class SpectrumKernels : public OnEachSimdPath {};
 
-TEST_F(SimdPathsFft, TransformsGiveThePlainTransformsBits) {
-    for (const SimdPath path : kPaths) {
-        if (!setSimdPath(path)) continue;
-        for (int n = 2; n <= 2048; n *= 2) {
-            const Feat feat(n, n, 13, 12, 4, 22, 0, 4000, 8000, 0.97, 3);
-            for (unsigned seed = 1; seed <= 3; ++seed) {
-                const std::vector<double> frame = randomValues(n, seed * 1000 + n);
-                std::vector<double> expected = frame, got = frame;
-                plainRealFft(expected);
-                feat.realFFT(got.data());
-                EXPECT_EQ(bitsOf(got), bitsOf(expected)) << "real, path " << int(path) << ", " << n;
+TEST_P(SpectrumKernels, TransformsGiveThePlainTransformsBits) {
+    for (int n = 2; n <= 2048; n *= 2) {
+        const FftTables fft(n);
+        for (unsigned seed = 1; seed <= 3; ++seed) {
+            const std::vector<double> frame = randomValues(n, seed * 1000 + n);
+            std::vector<double> expected = frame, got = frame;
+            plainRealFft(expected);
+            fft.realTransform(got.data());
+            EXPECT_EQ(bitsOf(got), bitsOf(expected)) << "real, " << n;
 
-                for (const int inverse : {0, 1}) {
-                    expected = frame, got = frame;
-                    plainPasses(expected, inverse ? -1.0 : 1.0);
-                    if (inverse) {
-                        for (double& v : expected) v = v / (n / 2);
-                    }
-                    feat.complexFFT(got.data(), inverse);
-                    EXPECT_EQ(bitsOf(got), bitsOf(expected))
-                        << "complex " << inverse << ", path " << int(path) << ", " << n;
+            std::vector<double> re(n / 2), im(n / 2);
+            fft.realSpectrum(frame.data(), re.data(), im.data());
+            for (int k = 0; k < n / 2; ++k) {
+                ASSERT_EQ(bitsOf({re[k], im[k]}), bitsOf({expected[2 * k], expected[2 * k + 1]}))
+                    << "spectrum, " << n << ", bin " << k;
+            }
+
+            for (const bool inverse : {false, true}) {
+                expected = frame, got = frame;
+                plainPasses(expected, inverse ? -1.0 : 1.0);
+                if (inverse) {
+                    for (double& v : expected) v = v / (n / 2);
                 }
+                fft.complexTransform(got.data(), inverse);
+                EXPECT_EQ(bitsOf(got), bitsOf(expected)) << "complex " << inverse << ", " << n;
             }
         }
     }
 }
 
-// Whole frames through stages whose bands start and end at other bins than the command line's.
-TEST_F(SimdPathsFft, FramesAreTheSameOnEveryPath) {
-    const auto stages = [] {
-        std::vector<Feat> built;
-        built.emplace_back(1);
-        built.emplace_back(400, 512, 13, 12, 40, 22, 300, 7000, 8000, 0.97, 1);
-        built.emplace_back(256, 256, 11, 10, 23, 22, 0, 8000, 8000, 0.97, 3);
-        return built;
-    };
-    const std::vector<double> samples = randomValues(400 * 20, 5);
-    std::vector<std::vector<double>> base;
-    ASSERT_TRUE(setSimdPath(SimdPath::sse2));
-    for (Feat& feat : stages()) {
-        for (int f = 0; f < 20; ++f) {
-            const double* out = feat.process(samples.data() + 400 * f, 400);
-            base.emplace_back(out, out + feat.getDim());
-        }
-    }
-    for (const SimdPath path : {SimdPath::avx2, SimdPath::avx512}) {
-        if (!setSimdPath(path)) continue;
-        std::size_t i = 0;
-        for (Feat& feat : stages()) {
-            for (int f = 0; f < 20; ++f, ++i) {
-                const double* out = feat.process(samples.data() + 400 * f, 400);
-                EXPECT_EQ(bitsOf({out, out + feat.getDim()}), bitsOf(base[i])) << int(path) << i;
+TEST_P(SpectrumKernels, WeightedMagnitudesGiveThePlainLoopsBits) {
+    const std::vector<double> re = randomValues(300, 1), im = randomValues(300, 2);
+    std::vector<double> weight = randomValues(300, 3);
+    for (double& w : weight) w = w / 32768.0;
+    // Ranges that start and end off every register width.
+    for (const auto& [begin, end] :
+         {std::pair{0, 256}, {3, 256}, {1, 255}, {5, 12}, {7, 8}, {9, 9}}) {
+        std::vector<double> below(300, -1.0), rest(300, -1.0);
+        weightedMagnitudes(re.data(), im.data(), weight.data(), begin, end, below.data(),
+                           rest.data());
+        for (int k = 0; k < 300; ++k) {
+            if (k < begin || k >= end) {
+                ASSERT_EQ(below[k], -1.0) << k;
+                ASSERT_EQ(rest[k], -1.0) << k;
+                continue;
             }
+            const double a = std::sqrt(im[k] * im[k] + re[k] * re[k]);
+            ASSERT_EQ(bitsOf({below[k], rest[k]}), bitsOf({weight[k] * a, a - weight[k] * a}))
+                << begin << "-" << end << ", bin " << k;
         }
     }
 }
+
+TARVIK_ON_EACH_SIMD_PATH(SpectrumKernels);
 
 }  // namespace
 }  // namespace tarvik

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "frontend/spectrum_kernels.h"
+#include "kernels/spectrum_kernels.h"
 
 namespace tarvik {
 

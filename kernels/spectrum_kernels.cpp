@@ -1,59 +1,30 @@
-#include "frontend/spectrum_kernels.h"
-
-#include <immintrin.h>
+#include "kernels/spectrum_kernels.h"
 
 #include <cmath>
 
-#include "app/simd_sums.h"
+#include "kernels/simd_path.h"
+#include "kernels/vectors.h"
+
+#if TARVIK_SIMD_PATHS
+#include <immintrin.h>
+#endif
 
 namespace tarvik {
 
 namespace {
 
-typedef double Vec2 __attribute__((vector_size(16)));
-typedef double Vec4 __attribute__((vector_size(32)));
-typedef double Vec8 __attribute__((vector_size(64)));
-
-// One value (double) or one register of them; the same template serves both.
-template <typename V>
-constexpr int LANES = sizeof(V) / sizeof(double);
-
-// Through references only: a register-wide value is never passed or returned by value outside
-// the functions built for its instruction set.
-template <typename V>
-inline __attribute__((always_inline)) void load(V& v, const double* p) {
-    __builtin_memcpy(&v, p, sizeof v);
-}
-
-template <typename V>
-inline __attribute__((always_inline)) void store(double* p, const V& v) {
-    __builtin_memcpy(p, &v, sizeof v);
-}
-
-template <typename V>
-inline __attribute__((always_inline)) void reverseLanes(V& v) {
-    if constexpr (LANES<V> != 1) {
-        for (int l = 0; l < LANES<V> / 2; ++l) {
-            const double t = v[l];
-            v[l] = v[LANES<V> - 1 - l];
-            v[LANES<V> - 1 - l] = t;
-        }
-    }
-}
-
 // Square roots of every lane, with the instruction of each register width (correctly rounded, as
 // the scalar one).
 inline void squareRoot(double& v) { v = std::sqrt(v); }
+#if TARVIK_SIMD_PATHS
 inline void squareRoot(Vec2& v) { v = _mm_sqrt_pd(v); }
-__attribute__((target("avx2"))) inline void squareRoot(Vec4& v) { v = _mm256_sqrt_pd(v); }
-__attribute__((target("avx512f"))) inline void squareRoot(Vec8& v) {
-    v = _mm512_maskz_sqrt_pd(0xFF, v);
-}
+TARVIK_TARGET_AVX2 inline void squareRoot(Vec4& v) { v = _mm256_sqrt_pd(v); }
+TARVIK_TARGET_AVX512 inline void squareRoot(Vec8& v) { v = _mm512_maskz_sqrt_pd(0xFF, v); }
+#endif
 
 // One butterfly: t = w x, then z - t at x's place and z + t at z's.
 template <typename V>
-inline __attribute__((always_inline)) void butterfly(const V& wr, const V& wi, V& zr, V& zi, V& xr,
-                                                     V& xi) {
+TARVIK_INLINE void butterfly(const V& wr, const V& wi, V& zr, V& zi, V& xr, V& xi) {
     const V tr = wr * xr - wi * xi;
     const V ti = wr * xi + wi * xr;
     xr = zr - tr;
@@ -62,19 +33,9 @@ inline __attribute__((always_inline)) void butterfly(const V& wr, const V& wi, V
     zi = zi + ti;
 }
 
-template <typename V>
-inline __attribute__((always_inline)) void broadcast(V& v, double value) {
-    if constexpr (LANES<V> == 1) {
-        v = value;
-    } else {
-        v = V{} + value;
-    }
-}
-
 // A twiddle for every lane: the same one (`SHARED`) or LANES<V> consecutive ones.
 template <typename V, bool SHARED>
-inline __attribute__((always_inline)) void twiddle(V& wr, V& wi, const double* w_re,
-                                                   const double* w_im) {
+TARVIK_INLINE void twiddle(V& wr, V& wi, const double* w_re, const double* w_im) {
     if constexpr (SHARED) {
         broadcast(wr, w_re[0]);
         broadcast(wi, w_im[0]);
@@ -89,8 +50,8 @@ inline __attribute__((always_inline)) void twiddle(V& wr, V& wi, const double* w
 // LANES<V> values at a time. Twiddles: w1 for the first pass's two pairs, w2 and w3 for the
 // second pass's first and second pair; SHARED: one twiddle per run, else one per value.
 template <typename V, bool SHARED, bool FAR_FIRST>
-inline __attribute__((always_inline)) void twoPasses(double* re, double* im, int lo, int distance,
-                                                     int run, const double* const w[6]) {
+TARVIK_INLINE void twoPasses(double* re, double* im, int lo, int distance, int run,
+                             const double* const w[6]) {
     double* r0 = re + lo;
     double* i0 = im + lo;
     for (int m = 0; m < run; m += LANES<V>) {
@@ -129,9 +90,8 @@ inline __attribute__((always_inline)) void twoPasses(double* re, double* im, int
 
 // One pass over a pair of runs of `run` values, `distance` apart.
 template <typename V, bool SHARED>
-inline __attribute__((always_inline)) void onePass(double* re, double* im, int lo, int distance,
-                                                   int run, const double* w_re,
-                                                   const double* w_im) {
+TARVIK_INLINE void onePass(double* re, double* im, int lo, int distance, int run,
+                           const double* w_re, const double* w_im) {
     for (int m = 0; m < run; m += LANES<V>) {
         V zr, zi, xr, xi, wr, wi;
         load(zr, re + lo + m);
@@ -148,14 +108,14 @@ inline __attribute__((always_inline)) void onePass(double* re, double* im, int l
 }
 
 // Runs `kernel` for the widest register (at most WIDEST lanes) that divides `run`, named by a
-// null pointer to it.
+// null pointer to it; a single value when WIDEST is 1.
 template <int WIDEST, typename F>
-inline __attribute__((always_inline)) void withWidest(int run, F&& kernel) {
+TARVIK_INLINE void withWidest(int run, F&& kernel) {
     if (WIDEST >= 8 && run % 8 == 0) {
         kernel(static_cast<Vec8*>(nullptr));
     } else if (WIDEST >= 4 && run % 4 == 0) {
         kernel(static_cast<Vec4*>(nullptr));
-    } else if (run % 2 == 0) {
+    } else if (WIDEST >= 2 && run % 2 == 0) {
         kernel(static_cast<Vec2*>(nullptr));
     } else {
         kernel(static_cast<double*>(nullptr));
@@ -168,7 +128,7 @@ inline __attribute__((always_inline)) void withWidest(int run, F&& kernel) {
 // i + n / (2 s) in runs of n / (2 s) values that share one twiddle. The later passes follow the
 // bit reversal, in runs of s twiddles.
 template <int WIDEST>
-inline __attribute__((always_inline)) void allPasses(const FftPlan& plan, double* re, double* im) {
+TARVIK_INLINE void allPasses(const FftPlan& plan, double* re, double* im) {
     const int n = plan.n;
     int bits = 0;
     while ((1 << bits) < n) ++bits;
@@ -236,8 +196,7 @@ inline __attribute__((always_inline)) void allPasses(const FftPlan& plan, double
 
 // The split pass for k = k ... end - 1 in groups of LANES<V>; returns the first k not done.
 template <typename V>
-inline __attribute__((always_inline)) int splitPass(const FftPlan& plan, double* re, double* im,
-                                                    int k, int end) {
+TARVIK_INLINE int splitPass(const FftPlan& plan, double* re, double* im, int k, int end) {
     constexpr int L = LANES<V>;
     const double half = 0.5;
     const double minus_half = -0.5;
@@ -269,9 +228,8 @@ inline __attribute__((always_inline)) int splitPass(const FftPlan& plan, double*
 }
 
 template <typename V>
-inline __attribute__((always_inline)) int magnitudes(const double* re, const double* im,
-                                                     const double* weight, int k, int end,
-                                                     double* below, double* rest) {
+TARVIK_INLINE int magnitudes(const double* re, const double* im, const double* weight, int k,
+                             int end, double* below, double* rest) {
     for (; k + LANES<V> <= end; k += LANES<V>) {
         V r, i, w;
         load(r, re + k);
@@ -288,8 +246,8 @@ inline __attribute__((always_inline)) int magnitudes(const double* re, const dou
 
 // WIDEST lanes (2, 4 or 8) where the data allow, narrower registers and single values elsewhere.
 template <int WIDEST>
-inline __attribute__((always_inline)) void fftWith(const FftPlan& plan, const double* data,
-                                                   double* re, double* im, bool split) {
+TARVIK_INLINE void fftWith(const FftPlan& plan, const double* data, double* re, double* im,
+                           bool split) {
     const int n = plan.n;
     for (int p = 0; p < n; ++p) re[p] = data[2 * p], im[p] = data[2 * p + 1];
     allPasses<WIDEST>(plan, re, im);
@@ -298,34 +256,47 @@ inline __attribute__((always_inline)) void fftWith(const FftPlan& plan, const do
     int k = 1;
     if constexpr (WIDEST >= 8) k = splitPass<Vec8>(plan, re, im, k, end);
     if constexpr (WIDEST >= 4) k = splitPass<Vec4>(plan, re, im, k, end);
-    k = splitPass<Vec2>(plan, re, im, k, end);
+    if constexpr (WIDEST >= 2) k = splitPass<Vec2>(plan, re, im, k, end);
     splitPass<double>(plan, re, im, k, end);
     re[0] = re[0] + im[0];
     im[0] = 0.0;
 }
 
 template <int WIDEST>
-inline __attribute__((always_inline)) void magnitudesWith(const double* re, const double* im,
-                                                          const double* weight, int begin, int end,
-                                                          double* below, double* rest) {
+TARVIK_INLINE void magnitudesWith(const double* re, const double* im, const double* weight,
+                                  int begin, int end, double* below, double* rest) {
     int k = begin;
     if constexpr (WIDEST >= 8) k = magnitudes<Vec8>(re, im, weight, k, end, below, rest);
     if constexpr (WIDEST >= 4) k = magnitudes<Vec4>(re, im, weight, k, end, below, rest);
-    k = magnitudes<Vec2>(re, im, weight, k, end, below, rest);
+    if constexpr (WIDEST >= 2) k = magnitudes<Vec2>(re, im, weight, k, end, below, rest);
     magnitudes<double>(re, im, weight, k, end, below, rest);
 }
 
+using FftFunction = void (*)(const FftPlan&, const double*, double*, double*, bool);
+using MagnitudesFunction = void (*)(const double*, const double*, const double*, int, int, double*,
+                                    double*);
+
+void fftScalar(const FftPlan& plan, const double* data, double* re, double* im, bool split) {
+    fftWith<1>(plan, data, re, im, split);
+}
+
+void magnitudesScalar(const double* re, const double* im, const double* weight, int begin, int end,
+                      double* below, double* rest) {
+    magnitudesWith<1>(re, im, weight, begin, end, below, rest);
+}
+
+#if TARVIK_SIMD_PATHS
 void fftSse2(const FftPlan& plan, const double* data, double* re, double* im, bool split) {
     fftWith<2>(plan, data, re, im, split);
 }
 
-__attribute__((target("avx2"))) void fftAvx2(const FftPlan& plan, const double* data, double* re,
-                                             double* im, bool split) {
+TARVIK_TARGET_AVX2 void fftAvx2(const FftPlan& plan, const double* data, double* re, double* im,
+                                bool split) {
     fftWith<4>(plan, data, re, im, split);
 }
 
-__attribute__((target("avx512f"))) void fftAvx512(const FftPlan& plan, const double* data,
-                                                  double* re, double* im, bool split) {
+TARVIK_TARGET_AVX512 void fftAvx512(const FftPlan& plan, const double* data, double* re, double* im,
+                                    bool split) {
     fftWith<8>(plan, data, re, im, split);
 }
 
@@ -334,28 +305,33 @@ void magnitudesSse2(const double* re, const double* im, const double* weight, in
     magnitudesWith<2>(re, im, weight, begin, end, below, rest);
 }
 
-__attribute__((target("avx2"))) void magnitudesAvx2(const double* re, const double* im,
-                                                    const double* weight, int begin, int end,
-                                                    double* below, double* rest) {
+TARVIK_TARGET_AVX2 void magnitudesAvx2(const double* re, const double* im, const double* weight,
+                                       int begin, int end, double* below, double* rest) {
     magnitudesWith<4>(re, im, weight, begin, end, below, rest);
 }
 
-__attribute__((target("avx512f"))) void magnitudesAvx512(const double* re, const double* im,
-                                                         const double* weight, int begin, int end,
-                                                         double* below, double* rest) {
+TARVIK_TARGET_AVX512 void magnitudesAvx512(const double* re, const double* im, const double* weight,
+                                           int begin, int end, double* below, double* rest) {
     magnitudesWith<8>(re, im, weight, begin, end, below, rest);
 }
+
+constexpr KernelBuilds<FftFunction> FFT = {{fftScalar, fftSse2, fftAvx2, fftAvx512}};
+constexpr KernelBuilds<MagnitudesFunction> MAGNITUDES = {
+    {magnitudesScalar, magnitudesSse2, magnitudesAvx2, magnitudesAvx512}};
+#else
+constexpr KernelBuilds<FftFunction> FFT = {{fftScalar}};
+constexpr KernelBuilds<MagnitudesFunction> MAGNITUDES = {{magnitudesScalar}};
+#endif
 
 }  // namespace
 
 void fftToArrays(const FftPlan& plan, const double* data, double* re, double* im, bool split) {
-    forPath(simdPath(), fftSse2, fftAvx2, fftAvx512)(plan, data, re, im, split);
+    FFT.current()(plan, data, re, im, split);
 }
 
 void weightedMagnitudes(const double* re, const double* im, const double* weight, int begin,
                         int end, double* below, double* rest) {
-    forPath(simdPath(), magnitudesSse2, magnitudesAvx2, magnitudesAvx512)(re, im, weight, begin,
-                                                                          end, below, rest);
+    MAGNITUDES.current()(re, im, weight, begin, end, below, rest);
 }
 
 }  // namespace tarvik

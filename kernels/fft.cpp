@@ -1,4 +1,4 @@
-#include "frontend/fft.h"
+#include "kernels/fft.h"
 
 #include <cmath>
 #include <numbers>

@@ -1,7 +1,7 @@
 // The transforms of the front end on separate real and imaginary arrays, several values side by
-// side in SIMD lanes on the instruction-set path in use (app/simd_sums.h). Every value is formed
-// by its own operations in the order a one-value-at-a-time loop uses, so each path gives the same
-// bits.
+// side in SIMD lanes on the instruction-set path in use (kernels/simd_path.h). Every value is
+// formed by its own operations in the order a one-value-at-a-time loop uses, so each path gives the
+// same bits.
 #pragma once
 
 namespace tarvik {

@@ -1,0 +1,105 @@
+#include "kernels/packed_sums.h"
+
+#include <cstddef>
+
+#include "kernels/simd_path.h"
+#include "kernels/vectors.h"
+
+namespace tarvik {
+
+namespace {
+
+// T tiles at once: T x K independent chains of additions, one per register of W lanes.
+template <int W, int T>
+TARVIK_INLINE void sumTilesAtOnce(const double* packed, const double* x, int n, double* out) {
+    using V = Lanes<W>;
+    constexpr int K = SUM_LANES / W;
+    V s[T][K];
+    for (int t = 0; t < T; ++t) {
+        for (int k = 0; k < K; ++k) s[t][k] = V{};
+    }
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(n) * SUM_LANES;
+    for (int i = 0; i < n; ++i) {
+        V xi;
+        broadcast(xi, x[i]);
+        const double* w = packed + static_cast<std::ptrdiff_t>(i) * SUM_LANES;
+        for (int t = 0; t < T; ++t) {
+            for (int k = 0; k < K; ++k) {
+                V weights;
+                load(weights, w + t * stride + k * W);
+                const V product = weights * xi;
+                s[t][k] = s[t][k] + product;
+            }
+        }
+    }
+    for (int t = 0; t < T; ++t) {
+        for (int k = 0; k < K; ++k) store(out + t * SUM_LANES + k * W, s[t][k]);
+    }
+}
+
+// The tiles left after the widest groups, all at once.
+template <int W, int T>
+TARVIK_INLINE void sumRest(const double* packed, int rest, const double* x, int n, double* out) {
+    if constexpr (T > 0) {
+        if (rest == T) {
+            sumTilesAtOnce<W, T>(packed, x, n, out);
+        } else {
+            sumRest<W, T - 1>(packed, rest, x, n, out);
+        }
+    }
+}
+
+// Groups of WIDEST tiles (as many registers of sums as the path has to spare), then the rest.
+template <int W, int WIDEST>
+TARVIK_INLINE void sumAll(const double* packed, int tiles, const double* x, int n, double* out) {
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(n) * SUM_LANES;
+    int t = 0;
+    for (; t + WIDEST <= tiles; t += WIDEST) {
+        sumTilesAtOnce<W, WIDEST>(packed + t * stride, x, n, out + t * SUM_LANES);
+    }
+    sumRest<W, WIDEST - 1>(packed + t * stride, tiles - t, x, n, out + t * SUM_LANES);
+}
+
+using SumsFunction = void (*)(const double*, int, const double*, int, double*);
+
+void sumsScalar(const double* packed, int tiles, const double* x, int n, double* out) {
+    sumAll<1, 1>(packed, tiles, x, n, out);
+}
+
+#if TARVIK_SIMD_PATHS
+void sumsSse2(const double* packed, int tiles, const double* x, int n, double* out) {
+    sumAll<2, 2>(packed, tiles, x, n, out);
+}
+
+TARVIK_TARGET_AVX2 void sumsAvx2(const double* packed, int tiles, const double* x, int n,
+                                 double* out) {
+    sumAll<4, 4>(packed, tiles, x, n, out);
+}
+
+TARVIK_TARGET_AVX512 void sumsAvx512(const double* packed, int tiles, const double* x, int n,
+                                     double* out) {
+    sumAll<8, 8>(packed, tiles, x, n, out);
+}
+
+constexpr KernelBuilds<SumsFunction> SUMS = {{sumsScalar, sumsSse2, sumsAvx2, sumsAvx512}};
+#else
+constexpr KernelBuilds<SumsFunction> SUMS = {{sumsScalar}};
+#endif
+
+}  // namespace
+
+std::vector<double> packRows(const std::vector<const double*>& rows, int n) {
+    const int units = static_cast<int>(rows.size());
+    std::vector<double> packed(static_cast<std::size_t>(sumTiles(units)) * n * SUM_LANES, 0.0);
+    for (int u = 0; u < units; ++u) {
+        double* tile = packed.data() + static_cast<std::size_t>(u / SUM_LANES) * n * SUM_LANES;
+        for (int i = 0; i < n; ++i) tile[i * SUM_LANES + u % SUM_LANES] = rows[u][i];
+    }
+    return packed;
+}
+
+void packedSums(const double* packed, int tiles, const double* x, int n, double* out) {
+    SUMS.current()(packed, tiles, x, n, out);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,23 @@
+// Weighted sums of many units side by side: the rows of a weight group are packed so that the
+// weights of SUM_LANES units for one input lie next to each other, and each lane accumulates its
+// own unit's sum from 0.0 in input order, exactly as one unit alone, on every path.
+#pragma once
+
+#include <vector>
+
+namespace tarvik {
+
+inline constexpr int SUM_LANES = 8;
+
+// Tiles of SUM_LANES units that `units` rows need.
+inline int sumTiles(int units) { return (units + SUM_LANES - 1) / SUM_LANES; }
+
+// Packs the rows (each `n` weights) into tiles: tile t holds, for each input i, the weight i of
+// rows t * SUM_LANES ... t * SUM_LANES + SUM_LANES - 1; rows past the last are zeros.
+std::vector<double> packRows(const std::vector<const double*>& rows, int n);
+
+// out[u] = sum over i in order of row_u[i] * x[i], from 0.0, for every row of `tiles` tiles
+// (tiles * SUM_LANES values; those of padding rows are to be ignored).
+void packedSums(const double* packed, int tiles, const double* x, int n, double* out);
+
+}  // namespace tarvik
