@@ -6,6 +6,7 @@
 
 #include "frontend/fe.h"
 #include "kernels/fft.h"
+#include "kernels/packed_sums.h"
 
 namespace tarvik {
 
@@ -93,9 +94,9 @@ class Feat : public FE {
     bool usable = false;
     int klo = 0;  // band: bins k with klo <= k + 1 <= khi
     int khi = 0;
-    std::vector<double> dct_cos;  // num_ceps x num_filters DCT coefficients, packed by packRows
-    std::vector<double> lifter;   // num_ceps lifter factors
-    double sqrt_2_over_m = 0.0;   // sqrt(2.0 / num_filters)
+    PackedRows dct_cos;          // num_ceps x num_filters DCT coefficients, packed by packRows
+    std::vector<double> lifter;  // num_ceps lifter factors
+    double sqrt_2_over_m = 0.0;  // sqrt(2.0 / num_filters)
     FftTables fft;
     std::vector<double> spectrum_re;  // fft_size / 2: the spectrum of the current frame
     std::vector<double> spectrum_im;

@@ -49,15 +49,19 @@ TARVIK_INLINE void sumRest(const double* packed, int rest, const double* x, int 
     }
 }
 
-// Groups of WIDEST tiles (as many registers of sums as the path has to spare), then the rest.
+// The tiles in groups of at most WIDEST (as many registers of sums as the path has to spare),
+// the groups as even as they can be, so that none is left with too few chains to keep the adder
+// busy.
 template <int W, int WIDEST>
 TARVIK_INLINE void sumAll(const double* packed, int tiles, const double* x, int n, double* out) {
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(n) * SUM_LANES;
+    const int groups = (tiles + WIDEST - 1) / WIDEST;
     int t = 0;
-    for (; t + WIDEST <= tiles; t += WIDEST) {
-        sumTilesAtOnce<W, WIDEST>(packed + t * stride, x, n, out + t * SUM_LANES);
+    for (int g = 0; g < groups; ++g) {
+        const int size = tiles / groups + (g < tiles % groups ? 1 : 0);
+        sumRest<W, WIDEST>(packed + t * stride, size, x, n, out + t * SUM_LANES);
+        t += size;
     }
-    sumRest<W, WIDEST - 1>(packed + t * stride, tiles - t, x, n, out + t * SUM_LANES);
 }
 
 using SumsFunction = void (*)(const double*, int, const double*, int, double*);
@@ -66,6 +70,9 @@ void sumsScalar(const double* packed, int tiles, const double* x, int n, double*
     sumAll<1, 1>(packed, tiles, x, n, out);
 }
 
+// Each path: registers of W lanes, up to WIDEST tiles (WIDEST x SUM_LANES / W accumulators: 8 of
+// the 16 registers of SSE2, 12 of AVX2's 16, 24 of AVX-512's 32).
+
 #if TARVIK_SIMD_PATHS
 void sumsSse2(const double* packed, int tiles, const double* x, int n, double* out) {
     sumAll<2, 2>(packed, tiles, x, n, out);
@@ -73,12 +80,12 @@ void sumsSse2(const double* packed, int tiles, const double* x, int n, double* o
 
 TARVIK_TARGET_AVX2 void sumsAvx2(const double* packed, int tiles, const double* x, int n,
                                  double* out) {
-    sumAll<4, 4>(packed, tiles, x, n, out);
+    sumAll<4, 6>(packed, tiles, x, n, out);
 }
 
 TARVIK_TARGET_AVX512 void sumsAvx512(const double* packed, int tiles, const double* x, int n,
                                      double* out) {
-    sumAll<8, 8>(packed, tiles, x, n, out);
+    sumAll<8, 24>(packed, tiles, x, n, out);
 }
 
 constexpr KernelBuilds<SumsFunction> SUMS = {{sumsScalar, sumsSse2, sumsAvx2, sumsAvx512}};
@@ -88,9 +95,9 @@ constexpr KernelBuilds<SumsFunction> SUMS = {{sumsScalar}};
 
 }  // namespace
 
-std::vector<double> packRows(const std::vector<const double*>& rows, int n) {
+PackedRows packRows(const std::vector<const double*>& rows, int n) {
     const int units = static_cast<int>(rows.size());
-    std::vector<double> packed(static_cast<std::size_t>(sumTiles(units)) * n * SUM_LANES, 0.0);
+    PackedRows packed(static_cast<std::size_t>(sumTiles(units)) * n * SUM_LANES, 0.0);
     for (int u = 0; u < units; ++u) {
         double* tile = packed.data() + static_cast<std::size_t>(u / SUM_LANES) * n * SUM_LANES;
         for (int i = 0; i < n; ++i) tile[i * SUM_LANES + u % SUM_LANES] = rows[u][i];

@@ -2,6 +2,7 @@
 #include "network/blstm.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/console.h"
 #include "kernels/packed_sums.h"
@@ -54,6 +55,7 @@ BLSTMTopology BLSTM::getTopology() const {
 
 void BLSTM::setTopology(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
                         int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes) {
+    params = BLSTMParameters{};
     shapeLayers(fwd_blocks_num, fwd_cells_per_block, fwd_has_peepholes, bwd_blocks_num,
                 bwd_cells_per_block, bwd_has_peepholes);
     packWeights();
@@ -127,22 +129,24 @@ void BLSTM::packWeights() {
 }
 
 void BLSTM::allocateMemory() {
-    params.fwd_biases.assign(fwd_biases_num, 0.0);
-    params.fwd_peep_weights.assign(fwd_peep_num, 0.0);
-    params.fwd_weights.assign(fwd_weights_num, 0.0);
+    // A parameter array of the right size keeps its values: commitModel moves the values it has
+    // read in before the topology is set.
+    const std::pair<std::vector<double>*, int> arrays[] = {
+        {&params.fwd_weights, fwd_weights_num},   {&params.fwd_peep_weights, fwd_peep_num},
+        {&params.fwd_biases, fwd_biases_num},     {&params.bwd_weights, bwd_weights_num},
+        {&params.bwd_peep_weights, bwd_peep_num}, {&params.bwd_biases, bwd_biases_num},
+        {&params.out_weights, out_weights_num},   {&params.out_biases, out_biases_num}};
+    for (const auto& [array, count] : arrays) {
+        if (array->size() != static_cast<std::size_t>(count)) array->assign(count, 0.0);
+    }
     for (auto* v : {&fwd_state, &fwd_cell_out, &fwd_cell_in}) {
         v->assign(fwd_cells_num, 0.0);
     }
     for (auto* v : {&fwd_in_gate, &fwd_forget_gate, &fwd_out_gate}) v->assign(fwd_blocks_num, 0.0);
-    params.bwd_biases.assign(bwd_biases_num, 0.0);
-    params.bwd_peep_weights.assign(bwd_peep_num, 0.0);
-    params.bwd_weights.assign(bwd_weights_num, 0.0);
     for (auto* v : {&bwd_state, &bwd_cell_out, &bwd_cell_in}) {
         v->assign(bwd_cells_num, 0.0);
     }
     for (auto* v : {&bwd_in_gate, &bwd_forget_gate, &bwd_out_gate}) v->assign(bwd_blocks_num, 0.0);
-    params.out_weights.assign(out_weights_num, 0.0);
-    params.out_biases.assign(out_biases_num, 0.0);
     output_frame.assign(outputs_num, 0.0);
     allocateBuffers();
     loaded = true;
@@ -150,18 +154,15 @@ void BLSTM::allocateMemory() {
 
 void BLSTM::freeMemory() {
     params = BLSTMParameters{};
-    for (auto* v :
-         {&fwd_history,          &fwd_state,        &fwd_cell_out,        &fwd_cell_in,
-          &fwd_in_gate,          &fwd_forget_gate,  &fwd_out_gate,        &bwd_state,
-          &bwd_cell_out,         &bwd_cell_in,      &bwd_in_gate,         &bwd_forget_gate,
-          &bwd_out_gate,         &input_buf,        &output_buf,          &output_frame,
-          &input_part,           &recurrent_part,   &bwd_input_parts,     &fwd_packed.input,
-          &fwd_packed.recurrent, &bwd_packed.input, &bwd_packed.recurrent}) {
+    for (auto* v : {&fwd_history, &fwd_state, &fwd_cell_out, &fwd_cell_in, &fwd_in_gate,
+                    &fwd_forget_gate, &fwd_out_gate, &bwd_state, &bwd_cell_out, &bwd_cell_in,
+                    &bwd_in_gate, &bwd_forget_gate, &bwd_out_gate, &input_buf, &output_buf,
+                    &output_frame, &input_part, &recurrent_part, &bwd_input_parts}) {
         *v = std::vector<double>{};
     }
+    fwd_packed = bwd_packed = PackedLayer{};
     bwd_part_frame.clear();
     slot_frame.clear();
-    fwd_packed.tiles = bwd_packed.tiles = 0;
     loaded = false;
     clearStreamState();
 }

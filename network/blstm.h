@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "kernels/packed_sums.h"
+
 namespace tarvik {
 
 // Sizes of a network as the model file's header gives them.
@@ -75,7 +77,8 @@ class BLSTM {
     // positions the views. Uses the stored inputs_num, outputs_num, buffer_len and warmup_len.
     void setTopology(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
                      int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes);
-    // Sizes every array from the stored counts and marks the network loaded.
+    // Sizes every array from the stored counts (a parameter array already of its size keeps its
+    // values) and marks the network loaded.
     void allocateMemory();
     // Releases every array and marks the network unloaded.
     void freeMemory();
@@ -132,7 +135,7 @@ class BLSTM {
     void clearStreamState();
     // Sizes input_buf, fwd_history and output_buf from the topology and the buffering values.
     void allocateBuffers();
-    // Stores the layer sizes, derives the counts and allocates every array (parameters zeroed).
+    // Stores the layer sizes, derives the counts and allocates every array.
     void shapeLayers(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
                      int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes);
     void layerStep(bool forward);
@@ -214,8 +217,8 @@ class BLSTM {
     // A layer's weight rows packed for packedSums: the input rows and the recurrent rows of its
     // units in step order (input gates, forget gates, cell inputs, output gates).
     struct PackedLayer {
-        std::vector<double> input;
-        std::vector<double> recurrent;
+        PackedRows input;
+        PackedRows recurrent;
         int tiles = 0;
     };
     PackedLayer fwd_packed;

@@ -59,9 +59,9 @@ std::string nonFiniteValue(BLSTMParameters& values, bool binary) {
 
 bool BLSTM::commitModel(const BLSTMTopology& t, BLSTMParameters&& values) {
     setSize(t.inputs_num, t.outputs_num);
+    params = std::move(values);
     shapeLayers(t.fwd_blocks_num, t.fwd_cells_per_block, t.fwd_has_peepholes, t.bwd_blocks_num,
                 t.bwd_cells_per_block, t.bwd_has_peepholes);
-    params = std::move(values);
     packWeights();
     reset();
     return true;

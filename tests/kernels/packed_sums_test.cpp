@@ -19,13 +19,13 @@ class PackedSums : public OnEachSimdPath {};
 TEST_P(PackedSums, EachUnitIsItsOwnSumInInputOrder) {
     // Unit counts that leave every combination of wide, paired and single tiles and a part-filled
     // last tile; input counts from one to more than the network's.
-    for (int units : {1, 7, 8, 9, 16, 17, 24, 31, 33, 56, 57, 72, 84, 88, 100}) {
+    for (int units : {1, 7, 8, 9, 16, 17, 24, 31, 33, 56, 57, 72, 84, 88, 100, 112, 140, 200}) {
         for (int n : {1, 2, 5, 32, 39, 48}) {
             const std::vector<double> weights = spreadValues(units * n, units * 100 + n);
             const std::vector<double> x = spreadValues(n, n);
             std::vector<const double*> rows;
             for (int u = 0; u < units; ++u) rows.push_back(weights.data() + u * n);
-            const std::vector<double> packed = packRows(rows, n);
+            const PackedRows packed = packRows(rows, n);
             std::vector<double> out(sumTiles(units) * SUM_LANES, -1.0);
             packedSums(packed.data(), sumTiles(units), x.data(), n, out.data());
             for (int u = 0; u < units; ++u) {

@@ -59,26 +59,38 @@ TEST_P(SimdPaths, StreamedOutputsEqualTheReference) {
 }
 
 TEST_P(SimdPaths, BatchedLookupsEqualOneAtATime) {
-    // Clamping edges, halves between entries, infinities and values that are not numbers, in a
-    // count that leaves a tail after the last full register.
+    // Clamping edges, halves between entries, infinities and values that are not numbers, the
+    // constant ranges and their edges, in a count that leaves a tail after the last full
+    // register; looked up while every chunk is computed on demand, and again once the chunks of
+    // every second value are filled in table memory, so that registers mix filled chunks,
+    // constant ranges, entries on demand and values that are not numbers.
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    std::vector<double> x = {709.0,    -709.0,    709.0004, -709.0004, 1000.0, -1000.0, inf,
-                             -inf,     nan,       0.0,      -0.0,      0.0005, -0.0005, 1.2345,
-                             708.9996, -708.9996, 1e300,    -1e300,    5e-324, 3.0};
+    std::vector<double> x = {709.0, -709.0, 709.0004, -709.0004, 1000.0,  -1000.0, inf,    -inf,
+                             nan,   0.0,    -0.0,     0.0005,    -0.0005, 1.2345,  708.99, -708.99,
+                             1e300, -1e300, 5e-324,   3.0,       40.0,    39.999,  -40.0,  -39.999,
+                             -50.0, -300.0, 60.0,     nan,       0.25,    -7.5,    12.0,   -12.0};
     const std::vector<double> spread = spreadValues(43, 5);
     x.insert(x.end(), spread.begin(), spread.end());
-    std::vector<double> sigmoids(x.size()), squashes(x.size());
-    lookupSigmoids(x.data(), sigmoids.data(), static_cast<int>(x.size()));
-    lookupSquashes(x.data(), squashes.data(), static_cast<int>(x.size()));
-    for (std::size_t k = 0; k < x.size(); ++k) {
-        if (std::isnan(x[k])) {
-            EXPECT_TRUE(std::isnan(sigmoids[k]) && std::isnan(squashes[k]));
-            continue;
+    for (const double v : spread) x.push_back(v * 1e-8);
+    const auto expectOneAtATime = [&](const char* when) {
+        std::vector<double> sigmoids(x.size()), squashes(x.size());
+        lookupSigmoids(x.data(), sigmoids.data(), static_cast<int>(x.size()));
+        lookupSquashes(x.data(), squashes.data(), static_cast<int>(x.size()));
+        for (std::size_t k = 0; k < x.size(); ++k) {
+            if (std::isnan(x[k])) {
+                EXPECT_TRUE(std::isnan(sigmoids[k]) && std::isnan(squashes[k])) << when;
+                continue;
+            }
+            EXPECT_EQ(sigmoids[k], lookupSigmoid(x[k])) << when << ", " << x[k];
+            EXPECT_EQ(squashes[k], lookupSquash(x[k])) << when << ", " << x[k];
         }
-        EXPECT_EQ(sigmoids[k], lookupSigmoid(x[k])) << x[k];
-        EXPECT_EQ(squashes[k], lookupSquash(x[k])) << x[k];
+    };
+    expectOneAtATime("on demand");
+    for (std::size_t k = 0; k < x.size(); k += 2) {
+        for (int n = 0; n < ACT_CHUNK_FILL_AFTER; ++n) lookupSigmoid(x[k]), lookupSquash(x[k]);
     }
+    expectOneAtATime("half filled");
 }
 
 TARVIK_ON_EACH_SIMD_PATH(SimdPaths);
