@@ -65,6 +65,11 @@ void FftTables::realSpectrum(const double* data, double* re, double* im) const {
     fftToArrays(planOf(forward_re, forward_im), data, re, im, true);
 }
 
+void FftTables::realSpectraOfFrames(double* re, double* im) const {
+    if (size == 0) return;
+    fftOfFrames(planOf(forward_re, forward_im), re, im);
+}
+
 void FftTables::realTransform(double* data) const {
     if (size == 0) return;
     const int n = size / 2;

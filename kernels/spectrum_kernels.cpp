@@ -33,6 +33,23 @@ TARVIK_INLINE void butterfly(const V& wr, const V& wi, V& zr, V& zi, V& xr, V& x
     zi = zi + ti;
 }
 
+// One pair of the split pass: a = z_k and b = z_(n-k) become their new values, each evaluated
+// from left to right.
+template <typename V>
+TARVIK_INLINE void splitPair(const V& wr, const V& wi, V& ar, V& ai, V& br, V& bi) {
+    V half, minus_half;
+    broadcast(half, 0.5);
+    broadcast(minus_half, -0.5);
+    const V h1r = half * (ar + br);
+    const V h1i = half * (ai - bi);
+    const V h2r = half * (ai + bi);
+    const V h2i = minus_half * (ar - br);
+    ar = h1r + wr * h2r - wi * h2i;
+    ai = h1i + wr * h2i + wi * h2r;
+    br = h1r - wr * h2r + wi * h2i;
+    bi = -h1i + wr * h2i + wi * h2r;
+}
+
 // A twiddle for every lane: the same one (`SHARED`) or LANES<V> consecutive ones.
 template <typename V, bool SHARED>
 TARVIK_INLINE void twiddle(V& wr, V& wi, const double* w_re, const double* w_im) {
@@ -198,8 +215,6 @@ TARVIK_INLINE void allPasses(const FftPlan& plan, double* re, double* im) {
 template <typename V>
 TARVIK_INLINE int splitPass(const FftPlan& plan, double* re, double* im, int k, int end) {
     constexpr int L = LANES<V>;
-    const double half = 0.5;
-    const double minus_half = -0.5;
     for (; k + L <= end; k += L) {
         const int j = plan.n - k - (L - 1);  // the partners n - k - L + 1 ... n - k
         V wr, wi, ar, ai, br, bi;
@@ -211,14 +226,10 @@ TARVIK_INLINE int splitPass(const FftPlan& plan, double* re, double* im, int k, 
         load(bi, im + j);
         reverseLanes(br);
         reverseLanes(bi);
-        const V h1r = half * (ar + br);
-        const V h1i = half * (ai - bi);
-        const V h2r = half * (ai + bi);
-        const V h2i = minus_half * (ar - br);
-        store(re + k, h1r + wr * h2r - wi * h2i);
-        store(im + k, h1i + wr * h2i + wi * h2r);
-        V zr = h1r - wr * h2r + wi * h2i;
-        V zi = -h1i + wr * h2i + wi * h2r;
+        splitPair(wr, wi, ar, ai, br, bi);
+        store(re + k, ar);
+        store(im + k, ai);
+        V zr = br, zi = bi;
         reverseLanes(zr);
         reverseLanes(zi);
         store(re + j, zr);
@@ -227,19 +238,28 @@ TARVIK_INLINE int splitPass(const FftPlan& plan, double* re, double* im, int k, 
     return k;
 }
 
+// a = sqrt(i * i + r * r) of the values at `at`: w * a to below, a - w * a to rest (which may be
+// re and im themselves).
+template <typename V>
+TARVIK_INLINE void weightedMagnitude(const double* re, const double* im, const V& w, int at,
+                                     double* below, double* rest) {
+    V r, i;
+    load(r, re + at);
+    load(i, im + at);
+    V a = i * i + r * r;
+    squareRoot(a);
+    const V wa = w * a;
+    store(below + at, wa);
+    store(rest + at, a - wa);
+}
+
 template <typename V>
 TARVIK_INLINE int magnitudes(const double* re, const double* im, const double* weight, int k,
                              int end, double* below, double* rest) {
     for (; k + LANES<V> <= end; k += LANES<V>) {
-        V r, i, w;
-        load(r, re + k);
-        load(i, im + k);
+        V w;
         load(w, weight + k);
-        V a = i * i + r * r;
-        squareRoot(a);
-        const V wa = w * a;
-        store(below + k, wa);
-        store(rest + k, a - wa);
+        weightedMagnitude(re, im, w, k, below, rest);
     }
     return k;
 }
@@ -272,7 +292,117 @@ TARVIK_INLINE void magnitudesWith(const double* re, const double* im, const doub
     magnitudes<double>(re, im, weight, k, end, below, rest);
 }
 
+// FRAME_LANES frames side by side, W lanes to a register.
+template <int W>
+TARVIK_INLINE void swapValues(double* re, double* im, int p, int q) {
+    using V = Lanes<W>;
+    for (int g = 0; g < FRAME_LANES; g += W) {
+        V pr, pi, qr, qi;
+        load(pr, re + p * FRAME_LANES + g), load(pi, im + p * FRAME_LANES + g);
+        load(qr, re + q * FRAME_LANES + g), load(qi, im + q * FRAME_LANES + g);
+        store(re + p * FRAME_LANES + g, qr), store(im + p * FRAME_LANES + g, qi);
+        store(re + q * FRAME_LANES + g, pr), store(im + q * FRAME_LANES + g, pi);
+    }
+}
+
+template <int W>
+TARVIK_INLINE void fftOfFramesWith(const FftPlan& plan, double* re, double* im) {
+    using V = Lanes<W>;
+    constexpr int L = FRAME_LANES;
+    const int n = plan.n;
+    for (int k = 0; k < plan.swap_count; ++k) {
+        swapValues<W>(re, im, plan.swaps[2 * k], plan.swaps[2 * k + 1]);
+    }
+    // The passes two at a time where two remain: pass s pairs (a, b) and (c, d) of the values
+    // a, b, c, d at base + m + 0, s, 2s, 3s with twiddle m of pass s, then pass 2s pairs (a, c)
+    // with its twiddle m and (b, d) with its twiddle m + s; the four values stay in registers.
+    int s = 1;
+    for (; 4 * s <= n; s *= 4) {
+        for (int m = 0; m < s; ++m) {
+            V w1r, w1i, w2r, w2i, w3r, w3i;
+            broadcast(w1r, plan.pass_re[s - 1 + m]), broadcast(w1i, plan.pass_im[s - 1 + m]);
+            broadcast(w2r, plan.pass_re[2 * s - 1 + m]),
+                broadcast(w2i, plan.pass_im[2 * s - 1 + m]);
+            broadcast(w3r, plan.pass_re[3 * s - 1 + m]),
+                broadcast(w3i, plan.pass_im[3 * s - 1 + m]);
+            for (int base = m; base < n; base += 4 * s) {
+                double* r = re + base * L;
+                double* i = im + base * L;
+                const int d = s * L;
+                for (int g = 0; g < L; g += W) {
+                    V ar, ai, br, bi, cr, ci, dr, di;
+                    load(ar, r + g), load(ai, i + g), load(br, r + d + g), load(bi, i + d + g);
+                    load(cr, r + 2 * d + g), load(ci, i + 2 * d + g);
+                    load(dr, r + 3 * d + g), load(di, i + 3 * d + g);
+                    butterfly(w1r, w1i, ar, ai, br, bi);
+                    butterfly(w1r, w1i, cr, ci, dr, di);
+                    butterfly(w2r, w2i, ar, ai, cr, ci);
+                    butterfly(w3r, w3i, br, bi, dr, di);
+                    store(r + g, ar), store(i + g, ai), store(r + d + g, br), store(i + d + g, bi);
+                    store(r + 2 * d + g, cr), store(i + 2 * d + g, ci);
+                    store(r + 3 * d + g, dr), store(i + 3 * d + g, di);
+                }
+            }
+        }
+    }
+    for (; s < n; s *= 2) {
+        for (int m = 0; m < s; ++m) {
+            V wr, wi;
+            broadcast(wr, plan.pass_re[s - 1 + m]);
+            broadcast(wi, plan.pass_im[s - 1 + m]);
+            for (int b = m; b < n; b += 2 * s) {
+                for (int g = 0; g < L; g += W) {
+                    V zr, zi, xr, xi;
+                    double* z_re = re + b * L + g;
+                    double* z_im = im + b * L + g;
+                    double* x_re = re + (b + s) * L + g;
+                    double* x_im = im + (b + s) * L + g;
+                    load(zr, z_re), load(zi, z_im), load(xr, x_re), load(xi, x_im);
+                    butterfly(wr, wi, zr, zi, xr, xi);
+                    store(z_re, zr), store(z_im, zi), store(x_re, xr), store(x_im, xi);
+                }
+            }
+        }
+    }
+    if (n == 0) return;
+    for (int k = 1; k < n / 2; ++k) {  // z_(N/4) keeps its value
+        V wr, wi;
+        broadcast(wr, plan.split_re[k]);
+        broadcast(wi, plan.split_im[k]);
+        double* a_re = re + k * L;
+        double* a_im = im + k * L;
+        double* b_re = re + (n - k) * L;
+        double* b_im = im + (n - k) * L;
+        for (int g = 0; g < L; g += W) {
+            V ar, ai, br, bi;
+            load(ar, a_re + g), load(ai, a_im + g), load(br, b_re + g), load(bi, b_im + g);
+            splitPair(wr, wi, ar, ai, br, bi);
+            store(a_re + g, ar), store(a_im + g, ai), store(b_re + g, br), store(b_im + g, bi);
+        }
+    }
+    for (int g = 0; g < L; g += W) {
+        V r, i;
+        load(r, re + g), load(i, im + g);
+        store(re + g, r + i);
+        store(im + g, V{});
+    }
+}
+
+template <int W>
+TARVIK_INLINE void magnitudesOfFramesWith(const double* re, const double* im, const double* weight,
+                                          int begin, int end, double* below, double* rest) {
+    using V = Lanes<W>;
+    for (int k = begin; k < end; ++k) {
+        V w;
+        broadcast(w, weight[k]);
+        for (int g = k * FRAME_LANES; g < (k + 1) * FRAME_LANES; g += W) {
+            weightedMagnitude(re, im, w, g, below, rest);
+        }
+    }
+}
+
 using FftFunction = void (*)(const FftPlan&, const double*, double*, double*, bool);
+using FramesFftFunction = void (*)(const FftPlan&, double*, double*);
 using MagnitudesFunction = void (*)(const double*, const double*, const double*, int, int, double*,
                                     double*);
 
@@ -283,6 +413,15 @@ void fftScalar(const FftPlan& plan, const double* data, double* re, double* im, 
 void magnitudesScalar(const double* re, const double* im, const double* weight, int begin, int end,
                       double* below, double* rest) {
     magnitudesWith<1>(re, im, weight, begin, end, below, rest);
+}
+
+void framesFftScalar(const FftPlan& plan, double* re, double* im) {
+    fftOfFramesWith<1>(plan, re, im);
+}
+
+void framesMagnitudesScalar(const double* re, const double* im, const double* weight, int begin,
+                            int end, double* below, double* rest) {
+    magnitudesOfFramesWith<1>(re, im, weight, begin, end, below, rest);
 }
 
 #if TARVIK_SIMD_PATHS
@@ -315,15 +454,55 @@ TARVIK_TARGET_AVX512 void magnitudesAvx512(const double* re, const double* im, c
     magnitudesWith<8>(re, im, weight, begin, end, below, rest);
 }
 
+void framesFftSse2(const FftPlan& plan, double* re, double* im) {
+    fftOfFramesWith<2>(plan, re, im);
+}
+TARVIK_TARGET_AVX2 void framesFftAvx2(const FftPlan& plan, double* re, double* im) {
+    fftOfFramesWith<4>(plan, re, im);
+}
+TARVIK_TARGET_AVX512 void framesFftAvx512(const FftPlan& plan, double* re, double* im) {
+    fftOfFramesWith<FRAME_LANES>(plan, re, im);
+}
+
+void framesMagnitudesSse2(const double* re, const double* im, const double* weight, int begin,
+                          int end, double* below, double* rest) {
+    magnitudesOfFramesWith<2>(re, im, weight, begin, end, below, rest);
+}
+TARVIK_TARGET_AVX2 void framesMagnitudesAvx2(const double* re, const double* im,
+                                             const double* weight, int begin, int end,
+                                             double* below, double* rest) {
+    magnitudesOfFramesWith<4>(re, im, weight, begin, end, below, rest);
+}
+TARVIK_TARGET_AVX512 void framesMagnitudesAvx512(const double* re, const double* im,
+                                                 const double* weight, int begin, int end,
+                                                 double* below, double* rest) {
+    magnitudesOfFramesWith<FRAME_LANES>(re, im, weight, begin, end, below, rest);
+}
+
 constexpr KernelBuilds<FftFunction> FFT = {{fftScalar, fftSse2, fftAvx2, fftAvx512}};
+constexpr KernelBuilds<FramesFftFunction> FRAMES_FFT = {
+    {framesFftScalar, framesFftSse2, framesFftAvx2, framesFftAvx512}};
+constexpr KernelBuilds<MagnitudesFunction> FRAMES_MAGNITUDES = {
+    {framesMagnitudesScalar, framesMagnitudesSse2, framesMagnitudesAvx2, framesMagnitudesAvx512}};
 constexpr KernelBuilds<MagnitudesFunction> MAGNITUDES = {
     {magnitudesScalar, magnitudesSse2, magnitudesAvx2, magnitudesAvx512}};
 #else
 constexpr KernelBuilds<FftFunction> FFT = {{fftScalar}};
+constexpr KernelBuilds<FramesFftFunction> FRAMES_FFT = {{framesFftScalar}};
+constexpr KernelBuilds<MagnitudesFunction> FRAMES_MAGNITUDES = {{framesMagnitudesScalar}};
 constexpr KernelBuilds<MagnitudesFunction> MAGNITUDES = {{magnitudesScalar}};
 #endif
 
 }  // namespace
+
+void fftOfFrames(const FftPlan& plan, double* re, double* im) {
+    FRAMES_FFT.current()(plan, re, im);
+}
+
+void weightedMagnitudesOfFrames(const double* re, const double* im, const double* weight, int begin,
+                                int end, double* below, double* rest) {
+    FRAMES_MAGNITUDES.current()(re, im, weight, begin, end, below, rest);
+}
 
 void fftToArrays(const FftPlan& plan, const double* data, double* re, double* im, bool split) {
     FFT.current()(plan, data, re, im, split);

@@ -147,15 +147,20 @@ void BLSTM::layerStep(bool forward) {
         l.cell_in[c] = value;
     }
     lookupSquashes(l.cell_in, l.cell_in, cells);
-    for (int c = 0; c < cells; ++c) {
-        const int j = c / l.cells_per_block;
-        l.state[c] = l.cell_in[c] * l.in_gate[j] + l.forget_gate[j] * l.state[c];
+    for (int j = 0, c = 0; j < l.blocks; ++j) {
+        const double in_gate = l.in_gate[j], forget_gate = l.forget_gate[j];
+        for (int end = c + l.cells_per_block; c < end; ++c) {
+            l.state[c] = l.cell_in[c] * in_gate + forget_gate * l.state[c];
+        }
     }
     const int out_unit = cell_unit + cells;
     gateStep(l, l.out_gate, in_part + out_unit, rec_part + out_unit, b, p, l.state, bias);
     lookupSquashes(l.state, l.cell_out, cells);
-    for (int c = 0; c < cells; ++c)
-        l.cell_out[c] = l.out_gate[c / l.cells_per_block] * l.cell_out[c];
+    for (int j = 0, c = 0; j < l.blocks; ++j) {
+        const double out_gate = l.out_gate[j];
+        for (int end = c + l.cells_per_block; c < end; ++c)
+            l.cell_out[c] = out_gate * l.cell_out[c];
+    }
 }
 
 void BLSTM::forwardStep() {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -142,6 +143,45 @@ TEST_P(SpectrumKernels, WeightedMagnitudesGiveThePlainLoopsBits) {
             const double a = std::sqrt(im[k] * im[k] + re[k] * re[k]);
             ASSERT_EQ(bitsOf({below[k], rest[k]}), bitsOf({weight[k] * a, a - weight[k] * a}))
                 << begin << "-" << end << ", bin " << k;
+        }
+    }
+}
+
+TEST_P(SpectrumKernels, FramesSideBySideHaveTheBitsOfEachAlone) {
+    for (int n = 2; n <= 1024; n *= 2) {
+        const FftTables fft(n);
+        std::vector<std::vector<double>> frames;
+        std::vector<double> re(n / 2 * FRAME_LANES), im(n / 2 * FRAME_LANES);
+        for (int f = 0; f < FRAME_LANES; ++f) {
+            frames.push_back(randomValues(n, 77 * n + f));
+            for (int p = 0; p < n / 2; ++p) {
+                re[p * FRAME_LANES + f] = frames[f][2 * p];
+                im[p * FRAME_LANES + f] = frames[f][2 * p + 1];
+            }
+        }
+        fft.realSpectraOfFrames(re.data(), im.data());
+        std::vector<double> weight = randomValues(n / 2, 9);
+        for (double& w : weight) w = w / 32768.0;
+        std::vector<double> below(re.size(), -1.0), rest(re.size(), -1.0);
+        const int begin = std::min(3, n / 2), end = std::max(begin, n / 2 - 1);
+        weightedMagnitudesOfFrames(re.data(), im.data(), weight.data(), begin, end, below.data(),
+                                   rest.data());
+        for (int f = 0; f < FRAME_LANES; ++f) {
+            std::vector<double> expected = frames[f];
+            plainRealFft(expected);
+            for (int k = 0; k < n / 2; ++k) {
+                const double r = re[k * FRAME_LANES + f], i = im[k * FRAME_LANES + f];
+                ASSERT_EQ(bitsOf({r, i}), bitsOf({expected[2 * k], expected[2 * k + 1]}))
+                    << n << ", frame " << f << ", bin " << k;
+                const double b = below[k * FRAME_LANES + f], o = rest[k * FRAME_LANES + f];
+                if (k < begin || k >= end) {
+                    ASSERT_EQ(bitsOf({b, o}), bitsOf({-1.0, -1.0})) << n << ", bin " << k;
+                    continue;
+                }
+                const double a = std::sqrt(i * i + r * r);
+                ASSERT_EQ(bitsOf({b, o}), bitsOf({weight[k] * a, a - weight[k] * a}))
+                    << n << ", frame " << f << ", bin " << k;
+            }
         }
     }
 }
