@@ -62,22 +62,21 @@ struct Layer {
 // `peep_state`), then the table sigmoid. Moves the bias and peephole cursors past the gate.
 void gateStep(const Layer& l, double* gate, const double* input_part, const double* recurrent_part,
               const double*& b, const double*& p, const double* peep_state, double bias_input) {
+    const int n = l.cells_per_block;
     for (int j = 0; j < l.blocks; ++j) {
         double value = 0.0;
         value += input_part[j];
         value += recurrent_part[j];
-        value += *b++ * bias_input;
+        value += b[j] * bias_input;
+        if (p != nullptr) {
+            double sum = 0.0;
+            for (int k = 0; k < n; ++k) sum += p[j * n + k] * peep_state[j * n + k];
+            value += sum;
+        }
         gate[j] = value;
     }
-    if (p != nullptr) {
-        for (int j = 0; j < l.blocks; ++j) {
-            double sum = 0.0;
-            for (int c = j * l.cells_per_block; c < (j + 1) * l.cells_per_block; ++c) {
-                sum += *p++ * peep_state[c];
-            }
-            gate[j] += sum;
-        }
-    }
+    b += l.blocks;
+    if (p != nullptr) p += l.blocks * n;
     lookupSigmoids(gate, gate, l.blocks);
 }
 
