@@ -146,38 +146,58 @@ void Feat::buildTables() {
 
 double* Feat::process(const double* in, int samples_left) {
     if (in == nullptr || !usable) return nullptr;
-    const auto address = [](const double* p) { return reinterpret_cast<std::uintptr_t>(p); };
-    const std::uintptr_t previous = address(last_in);
+    const double* previous = last_in;
     last_in = in;
-    if (ahead_next < ahead_count) {
-        const int offset = ahead_next * ahead_step;
-        if (address(in) == address(ahead_in) + offset * sizeof(double) &&
-            samples_left == ahead_left - offset &&
-            std::memcmp(in, ahead_samples.data() + offset, sizeof(double) * frame_len) == 0) {
-            const double* out = ahead_out.data() + static_cast<std::size_t>(ahead_next) * feat_dim;
-            std::copy(out, out + feat_dim, output.begin());
-            ++ahead_next;
-            return output.data();
-        }
+    if (!takeAhead(in, samples_left) && !computeAhead(in, samples_left, previous)) {
+        processOne(in, samples_left);
+    }
+    return output.data();
+}
+
+namespace {
+
+std::uintptr_t addressOf(const double* p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+}  // namespace
+
+// The next frame computed ahead, when `in` is it: the same place, the same samples left and the
+// same samples, to the bit.
+bool Feat::takeAhead(const double* in, int samples_left) {
+    if (ahead_next >= ahead_count) return false;
+    const int offset = ahead_next * ahead_step;
+    if (addressOf(in) != addressOf(ahead_in) + offset * sizeof(double) ||
+        samples_left != ahead_left - offset ||
+        std::memcmp(in, ahead_samples.data() + offset, sizeof(double) * frame_len) != 0) {
         ahead_count = ahead_next = 0;
+        return false;
     }
-    // A steady distance from the previous frame, and all of the next FRAME_LANES frames in the
-    // samples left: those frames at once.
-    const std::uintptr_t distance = address(in) - previous;
-    if (previous != 0 && address(in) > previous && distance % sizeof(double) == 0 &&
-        distance <= 4 * sizeof(double) * frame_len) {
-        const int step = static_cast<int>(distance / sizeof(double));
-        if (samples_left >= (FRAME_LANES - 1) * step + frame_len) {
-            processFrames(in, step);
-            ahead_in = in;
-            ahead_step = step;
-            ahead_left = samples_left;
-            ahead_count = FRAME_LANES;
-            ahead_next = 1;
-            std::copy(ahead_out.begin(), ahead_out.begin() + feat_dim, output.begin());
-            return output.data();
-        }
+    const double* out = ahead_out.data() + static_cast<std::size_t>(ahead_next) * feat_dim;
+    std::copy(out, out + feat_dim, output.begin());
+    ++ahead_next;
+    return true;
+}
+
+// At a steady distance from the previous frame, with all of the next FRAME_LANES frames in the
+// samples left: those frames at once, the first into `output`.
+bool Feat::computeAhead(const double* in, int samples_left, const double* previous) {
+    const std::uintptr_t distance = addressOf(in) - addressOf(previous);
+    if (previous == nullptr || addressOf(in) <= addressOf(previous) ||
+        distance % sizeof(double) != 0 || distance > 4 * sizeof(double) * frame_len) {
+        return false;
     }
+    const int step = static_cast<int>(distance / sizeof(double));
+    if (samples_left < (FRAME_LANES - 1) * step + frame_len) return false;
+    processFrames(in, step);
+    ahead_in = in;
+    ahead_step = step;
+    ahead_left = samples_left;
+    ahead_count = FRAME_LANES;
+    ahead_next = 1;
+    std::copy(ahead_out.begin(), ahead_out.begin() + feat_dim, output.begin());
+    return true;
+}
+
+void Feat::processOne(const double* in, int samples_left) {
     const int avail = std::clamp(samples_left, 0, frame_len);
 
     // Samples past `avail` are zeros after a file source, so stopping there keeps the raw
@@ -200,7 +220,6 @@ double* Feat::process(const double* in, int samples_left) {
     fft.realSpectrum(fft_buf.data(), spectrum_re.data(), spectrum_im.data());
     accumulateChannels();
     finishFrame(e, output.data());
-    return output.data();
 }
 
 void Feat::finishFrame(double e, double* out) {

@@ -73,6 +73,12 @@ class Feat : public FE {
     void buildTables();
     void accumulateChannels();
     void cepstra();
+    // The frame at `in` alone into `output`.
+    void processOne(const double* in, int samples_left);
+    // The frame at `in` from the frames computed ahead, or computed ahead with the next ones;
+    // false when neither can be.
+    bool takeAhead(const double* in, int samples_left);
+    bool computeAhead(const double* in, int samples_left, const double* previous);
     // The frames at in + f * step for f < FRAME_LANES, each with frame_len samples, into
     // ahead_out; their samples are kept in ahead_samples.
     void processFrames(const double* in, int step);
