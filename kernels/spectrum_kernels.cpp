@@ -128,12 +128,13 @@ TARVIK_INLINE void onePass(double* re, double* im, int lo, int distance, int run
 // null pointer to it; a single value when WIDEST is 1.
 template <int WIDEST, typename F>
 TARVIK_INLINE void withWidest(int run, F&& kernel) {
-    if (WIDEST >= 8 && run % 8 == 0) {
-        kernel(static_cast<Vec8*>(nullptr));
-    } else if (WIDEST >= 4 && run % 4 == 0) {
-        kernel(static_cast<Vec4*>(nullptr));
-    } else if (WIDEST >= 2 && run % 2 == 0) {
-        kernel(static_cast<Vec2*>(nullptr));
+    if constexpr (WIDEST > 1) {
+        constexpr int HALF = WIDEST / 2;
+        if (run % WIDEST == 0) {
+            kernel(static_cast<Lanes<WIDEST>*>(nullptr));
+        } else {
+            withWidest<HALF>(run, kernel);
+        }
     } else {
         kernel(static_cast<double*>(nullptr));
     }
