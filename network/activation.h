@@ -30,8 +30,8 @@ inline constexpr int ACT_TABLE_CHUNK_BITS = 9;
 inline constexpr int ACT_TABLE_CHUNK = 1 << ACT_TABLE_CHUNK_BITS;  // 4 KB of entries
 inline constexpr int ACT_TABLE_CHUNKS = (ACT_TABLE_SIZE + ACT_TABLE_CHUNK - 1) / ACT_TABLE_CHUNK;
 // Entries of a chunk computed on demand before the chunk is filled: a fill costs a first touch
-// of its page and ACT_TABLE_CHUNK exponentials, as much as a few thousand entries on demand.
-inline constexpr int ACT_CHUNK_FILL_AFTER = 2048;
+// of its page and ACT_TABLE_CHUNK exponentials, about as much as a thousand entries on demand.
+inline constexpr int ACT_CHUNK_FILL_AFTER = 1024;
 
 // Marks the tables built unless they are already (a plain flag, no locking); the entries
 // themselves are found as they are read.
