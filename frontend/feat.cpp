@@ -250,26 +250,23 @@ void Feat::processFrames(const double* in, int step) {
             e[f] = safeLog(sum);
         }
     }
-    // Pre-emphasis and window, sample j of every frame at a time; even samples are the real
-    // parts, odd ones the imaginary parts.
-    double energy[L] = {};
-    for (int j = 0; j < fft_size; ++j) {
-        double* lanes = (j % 2 == 0 ? lanes_re.data() : lanes_im.data()) + (j / 2) * L;
-        if (j >= frame_len) {
-            for (int f = 0; f < L; ++f) lanes[f] = 0.0;
-            continue;
+    // Pre-emphasis and window, frame by frame into fft_buf as for one frame, then into the
+    // frame's lanes: even samples are the real parts, odd ones the imaginary parts.
+    std::fill(fft_buf.begin() + frame_len, fft_buf.end(), 0.0);
+    for (int f = 0; f < L; ++f) {
+        const double* x = in + f * step;
+        fft_buf[0] = (1.0 - preemph) * x[0];
+        for (int j = 1; j < frame_len; ++j) fft_buf[j] = x[j] - x[j - 1] * preemph;
+        for (int j = 0; j < frame_len; ++j) fft_buf[j] = fft_buf[j] * window[j];
+        if (energy_mode == 1) {
+            double sum = 0.0;
+            for (int j = 0; j < frame_len; ++j) sum = sum + fft_buf[j] * fft_buf[j];
+            e[f] = safeLog(sum);
         }
-        const double w = window[j];
-        for (int f = 0; f < L; ++f) {
-            const double* x = in + f * step;
-            const double emphasised = j == 0 ? (1.0 - preemph) * x[0] : x[j] - x[j - 1] * preemph;
-            const double value = emphasised * w;
-            energy[f] = energy[f] + value * value;
-            lanes[f] = value;
+        for (int p = 0; p < fft_size / 2; ++p) {
+            lanes_re[p * L + f] = fft_buf[2 * p];
+            lanes_im[p * L + f] = fft_buf[2 * p + 1];
         }
-    }
-    if (energy_mode == 1) {
-        for (int f = 0; f < L; ++f) e[f] = safeLog(energy[f]);
     }
     fft.realSpectraOfFrames(lanes_re.data(), lanes_im.data());
     const int* begin = chan_begin.data();
