@@ -9,24 +9,25 @@ namespace tarvik {
 
 namespace {
 
-// T tiles at once: T x K independent chains of additions, one per register of W lanes.
+// T tiles at once: T x K independent chains of additions, one per register of W lanes. The
+// weights of input i lie `row` doubles after those of input i - 1.
 template <int W, int T>
-TARVIK_INLINE void sumTilesAtOnce(const double* packed, const double* x, int n, double* out) {
+TARVIK_INLINE void sumTilesAtOnce(const double* packed, std::ptrdiff_t row, const double* x, int n,
+                                  double* out) {
     using V = Lanes<W>;
     constexpr int K = SUM_LANES / W;
     V s[T][K];
     for (int t = 0; t < T; ++t) {
         for (int k = 0; k < K; ++k) s[t][k] = V{};
     }
-    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(n) * SUM_LANES;
     for (int i = 0; i < n; ++i) {
         V xi;
         broadcast(xi, x[i]);
-        const double* w = packed + static_cast<std::ptrdiff_t>(i) * SUM_LANES;
+        const double* w = packed + i * row;
         for (int t = 0; t < T; ++t) {
             for (int k = 0; k < K; ++k) {
                 V weights;
-                load(weights, w + t * stride + k * W);
+                load(weights, w + t * SUM_LANES + k * W);
                 const V product = weights * xi;
                 s[t][k] = s[t][k] + product;
             }
@@ -39,12 +40,13 @@ TARVIK_INLINE void sumTilesAtOnce(const double* packed, const double* x, int n, 
 
 // The tiles left after the widest groups, all at once.
 template <int W, int T>
-TARVIK_INLINE void sumRest(const double* packed, int rest, const double* x, int n, double* out) {
+TARVIK_INLINE void sumRest(const double* packed, std::ptrdiff_t row, int rest, const double* x,
+                           int n, double* out) {
     if constexpr (T > 0) {
         if (rest == T) {
-            sumTilesAtOnce<W, T>(packed, x, n, out);
+            sumTilesAtOnce<W, T>(packed, row, x, n, out);
         } else {
-            sumRest<W, T - 1>(packed, rest, x, n, out);
+            sumRest<W, T - 1>(packed, row, rest, x, n, out);
         }
     }
 }
@@ -54,12 +56,12 @@ TARVIK_INLINE void sumRest(const double* packed, int rest, const double* x, int 
 // busy.
 template <int W, int WIDEST>
 TARVIK_INLINE void sumAll(const double* packed, int tiles, const double* x, int n, double* out) {
-    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(n) * SUM_LANES;
+    const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(tiles) * SUM_LANES;
     const int groups = (tiles + WIDEST - 1) / WIDEST;
     int t = 0;
     for (int g = 0; g < groups; ++g) {
         const int size = tiles / groups + (g < tiles % groups ? 1 : 0);
-        sumRest<W, WIDEST>(packed + t * stride, size, x, n, out + t * SUM_LANES);
+        sumRest<W, WIDEST>(packed + t * SUM_LANES, row, size, x, n, out + t * SUM_LANES);
         t += size;
     }
 }
@@ -97,10 +99,10 @@ constexpr KernelBuilds<SumsFunction> SUMS = {{sumsScalar}};
 
 PackedRows packRows(const std::vector<const double*>& rows, int n) {
     const int units = static_cast<int>(rows.size());
-    PackedRows packed(static_cast<std::size_t>(sumTiles(units)) * n * SUM_LANES, 0.0);
+    const std::size_t row = static_cast<std::size_t>(sumTiles(units)) * SUM_LANES;
+    PackedRows packed(row * n, 0.0);
     for (int u = 0; u < units; ++u) {
-        double* tile = packed.data() + static_cast<std::size_t>(u / SUM_LANES) * n * SUM_LANES;
-        for (int i = 0; i < n; ++i) tile[i * SUM_LANES + u % SUM_LANES] = rows[u][i];
+        for (int i = 0; i < n; ++i) packed[i * row + u] = rows[u][i];
     }
     return packed;
 }

@@ -31,8 +31,9 @@ using PackedRows = std::vector<double, LineAligned<double>>;
 // Tiles of SUM_LANES units that `units` rows need.
 inline int sumTiles(int units) { return (units + SUM_LANES - 1) / SUM_LANES; }
 
-// Packs the rows (each `n` weights) into tiles: tile t holds, for each input i, the weight i of
-// rows t * SUM_LANES ... t * SUM_LANES + SUM_LANES - 1; rows past the last are zeros.
+// Packs the rows (each `n` weights) input by input: for input i, the weight i of every row in row
+// order, padded with zeros to a whole number of tiles of SUM_LANES rows; tile t of input i holds
+// rows t * SUM_LANES ... t * SUM_LANES + SUM_LANES - 1.
 PackedRows packRows(const std::vector<const double*>& rows, int n);
 
 // out[u] = sum over i in order of row_u[i] * x[i], from 0.0, for every row of `tiles` tiles
