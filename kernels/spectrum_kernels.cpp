@@ -306,6 +306,36 @@ TARVIK_INLINE void swapValues(double* re, double* im, int p, int q) {
     }
 }
 
+// The split pass of a real transform and X_0, on frames side by side.
+template <int W>
+TARVIK_INLINE void splitPassOfFrames(const FftPlan& plan, double* re, double* im) {
+    using V = Lanes<W>;
+    constexpr int L = FRAME_LANES;
+    const int n = plan.n;
+    for (int k = 1; k < n / 2; ++k) {  // z_(N/4) keeps its value
+        V wr, wi;
+        broadcast(wr, plan.split_re[k]);
+        broadcast(wi, plan.split_im[k]);
+        double* a_re = re + k * L;
+        double* a_im = im + k * L;
+        double* b_re = re + (n - k) * L;
+        double* b_im = im + (n - k) * L;
+        for (int g = 0; g < L; g += W) {
+            V ar, ai, br, bi;
+            load(ar, a_re + g), load(ai, a_im + g), load(br, b_re + g), load(bi, b_im + g);
+            splitPair(wr, wi, ar, ai, br, bi);
+            store(a_re + g, ar), store(a_im + g, ai), store(b_re + g, br), store(b_im + g, bi);
+        }
+    }
+    for (int g = 0; g < L; g += W) {
+        V r, i;
+        load(r, re + g), load(i, im + g);
+        store(re + g, r + i);
+        store(im + g, V{});
+    }
+}
+
+// The bit reversal and the butterfly passes, then the split pass, on frames side by side.
 template <int W>
 TARVIK_INLINE void fftOfFramesWith(const FftPlan& plan, double* re, double* im) {
     using V = Lanes<W>;
@@ -365,28 +395,7 @@ TARVIK_INLINE void fftOfFramesWith(const FftPlan& plan, double* re, double* im) 
             }
         }
     }
-    if (n == 0) return;
-    for (int k = 1; k < n / 2; ++k) {  // z_(N/4) keeps its value
-        V wr, wi;
-        broadcast(wr, plan.split_re[k]);
-        broadcast(wi, plan.split_im[k]);
-        double* a_re = re + k * L;
-        double* a_im = im + k * L;
-        double* b_re = re + (n - k) * L;
-        double* b_im = im + (n - k) * L;
-        for (int g = 0; g < L; g += W) {
-            V ar, ai, br, bi;
-            load(ar, a_re + g), load(ai, a_im + g), load(br, b_re + g), load(bi, b_im + g);
-            splitPair(wr, wi, ar, ai, br, bi);
-            store(a_re + g, ar), store(a_im + g, ai), store(b_re + g, br), store(b_im + g, bi);
-        }
-    }
-    for (int g = 0; g < L; g += W) {
-        V r, i;
-        load(r, re + g), load(i, im + g);
-        store(re + g, r + i);
-        store(im + g, V{});
-    }
+    if (n > 0) splitPassOfFrames<W>(plan, re, im);
 }
 
 template <int W>
