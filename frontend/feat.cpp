@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <numbers>
 
 #include "app/console.h"
-#include "app/simd_sums.h"
 #include "frontend/signal.h"
+#include "kernels/packed_sums.h"
 
 namespace tarvik {
 
@@ -135,10 +137,67 @@ void Feat::buildTables() {
     spectrum_im.assign(fft_size / 2, 0.0);
     share_below.assign(fft_size / 2, 0.0);
     share_rest.assign(fft_size / 2, 0.0);
+    for (auto* lanes : {&lanes_re, &lanes_im}) {
+        lanes->assign(static_cast<std::size_t>(fft_size / 2) * FRAME_LANES, 0.0);
+    }
+    lanes_logs.assign(static_cast<std::size_t>(num_filters) * FRAME_LANES, 0.0);
+    ahead_out.assign(static_cast<std::size_t>(feat_dim) * FRAME_LANES, 0.0);
 }
 
 double* Feat::process(const double* in, int samples_left) {
     if (in == nullptr || !usable) return nullptr;
+    const double* previous = last_in;
+    last_in = in;
+    if (!takeAhead(in, samples_left) && !computeAhead(in, samples_left, previous)) {
+        processOne(in, samples_left);
+    }
+    return output.data();
+}
+
+namespace {
+
+std::uintptr_t addressOf(const double* p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+}  // namespace
+
+// The next frame computed ahead, when `in` is it: the same place, the same samples left and the
+// same samples, to the bit.
+bool Feat::takeAhead(const double* in, int samples_left) {
+    if (ahead_next >= ahead_count) return false;
+    const int offset = ahead_next * ahead_step;
+    if (addressOf(in) != addressOf(ahead_in) + offset * sizeof(double) ||
+        samples_left != ahead_left - offset ||
+        std::memcmp(in, ahead_samples.data() + offset, sizeof(double) * frame_len) != 0) {
+        ahead_count = ahead_next = 0;
+        return false;
+    }
+    const double* out = ahead_out.data() + static_cast<std::size_t>(ahead_next) * feat_dim;
+    std::copy(out, out + feat_dim, output.begin());
+    ++ahead_next;
+    return true;
+}
+
+// At a steady distance from the previous frame, with all of the next FRAME_LANES frames in the
+// samples left: those frames at once, the first into `output`.
+bool Feat::computeAhead(const double* in, int samples_left, const double* previous) {
+    const std::uintptr_t distance = addressOf(in) - addressOf(previous);
+    if (previous == nullptr || addressOf(in) <= addressOf(previous) ||
+        distance % sizeof(double) != 0 || distance > 4 * sizeof(double) * frame_len) {
+        return false;
+    }
+    const int step = static_cast<int>(distance / sizeof(double));
+    if (samples_left < (FRAME_LANES - 1) * step + frame_len) return false;
+    processFrames(in, step);
+    ahead_in = in;
+    ahead_step = step;
+    ahead_left = samples_left;
+    ahead_count = FRAME_LANES;
+    ahead_next = 1;
+    std::copy(ahead_out.begin(), ahead_out.begin() + feat_dim, output.begin());
+    return true;
+}
+
+void Feat::processOne(const double* in, int samples_left) {
     const int avail = std::clamp(samples_left, 0, frame_len);
 
     // Samples past `avail` are zeros after a file source, so stopping there keeps the raw
@@ -160,9 +219,13 @@ double* Feat::process(const double* in, int samples_left) {
     }
     fft.realSpectrum(fft_buf.data(), spectrum_re.data(), spectrum_im.data());
     accumulateChannels();
-    cepstra();
+    finishFrame(e, output.data());
+}
 
-    if (energy_mode == 0) return output.data();
+void Feat::finishFrame(double e, double* out) {
+    cepstra();
+    std::copy(output.begin(), output.begin() + num_ceps, out);
+    if (energy_mode == 0) return;
     if (energy_mode == 3) {
         double sum = 0.0;
         for (int j = 0; j < num_filters; ++j) sum = sum + fbank[j];
@@ -170,8 +233,60 @@ double* Feat::process(const double* in, int samples_left) {
     } else if (energy_mode != 1 && energy_mode != 2) {
         e = 0.0;
     }
-    output[num_ceps] = e;
-    return output.data();
+    out[num_ceps] = e;
+}
+
+// Each frame's steps as process takes them, every frame in its own lane.
+void Feat::processFrames(const double* in, int step) {
+    constexpr int L = FRAME_LANES;
+    const int span = (L - 1) * step + frame_len;
+    ahead_samples.assign(in, in + span);
+    double e[L] = {};
+    if (energy_mode == 2) {
+        for (int f = 0; f < L; ++f) {
+            const double* x = in + f * step;
+            double sum = 0.0;
+            for (int i = 0; i < frame_len; ++i) sum = sum + x[i] * x[i];
+            e[f] = safeLog(sum);
+        }
+    }
+    // Pre-emphasis and window, frame by frame into fft_buf as for one frame, then into the
+    // frame's lanes: even samples are the real parts, odd ones the imaginary parts.
+    std::fill(fft_buf.begin() + frame_len, fft_buf.end(), 0.0);
+    for (int f = 0; f < L; ++f) {
+        const double* x = in + f * step;
+        fft_buf[0] = (1.0 - preemph) * x[0];
+        for (int j = 1; j < frame_len; ++j) fft_buf[j] = x[j] - x[j - 1] * preemph;
+        for (int j = 0; j < frame_len; ++j) fft_buf[j] = fft_buf[j] * window[j];
+        if (energy_mode == 1) {
+            double sum = 0.0;
+            for (int j = 0; j < frame_len; ++j) sum = sum + fft_buf[j] * fft_buf[j];
+            e[f] = safeLog(sum);
+        }
+        for (int p = 0; p < fft_size / 2; ++p) {
+            lanes_re[p * L + f] = fft_buf[2 * p];
+            lanes_im[p * L + f] = fft_buf[2 * p + 1];
+        }
+    }
+    fft.realSpectraOfFrames(lanes_re.data(), lanes_im.data());
+    const int* begin = chan_begin.data();
+    weightedMagnitudesOfFrames(lanes_re.data(), lanes_im.data(), lo_weight.data(), begin[0],
+                               begin[num_filters + 1], lanes_re.data(), lanes_im.data());
+    double sums[L];
+    for (int m = 0; m < num_filters; ++m) {
+        for (int f = 0; f < L; ++f) sums[f] = 0.0;
+        for (int k = begin[m]; k < begin[m + 1]; ++k) {
+            for (int f = 0; f < L; ++f) sums[f] = lanes_im[k * L + f] + sums[f];
+        }
+        for (int k = begin[m + 1]; k < begin[m + 2]; ++k) {
+            for (int f = 0; f < L; ++f) sums[f] = sums[f] + lanes_re[k * L + f];
+        }
+        for (int f = 0; f < L; ++f) lanes_logs[m * L + f] = std::log(std::max(sums[f], 1.0));
+    }
+    for (int f = 0; f < L; ++f) {
+        for (int m = 0; m < num_filters; ++m) fbank[m] = lanes_logs[m * L + f];
+        finishFrame(e[f], ahead_out.data() + static_cast<std::size_t>(f) * feat_dim);
+    }
 }
 
 // Magnitudes of the band's bins into the triangular channels, then their logs floored at 0.0.

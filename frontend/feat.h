@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "frontend/fe.h"
-#include "frontend/fft.h"
+#include "kernels/fft.h"
+#include "kernels/packed_sums.h"
+#include "kernels/spectrum_kernels.h"
 
 namespace tarvik {
 
@@ -43,8 +45,11 @@ class Feat : public FE {
     Feat(int frame_len, int fft_size, int feat_dim, int num_ceps, int num_filters, int cep_lifter,
          int low_freq, int high_freq, int nyquist_freq, double preemph, int energy_mode);
 
-    // `in` is the frame's first sample; only in[0 ... min(frame_len, samples_left) - 1] is read.
-    // A null `in` returns null and changes nothing.
+    // `in` is the frame's first sample; in[0 ... min(frame_len, samples_left) - 1] is read. A
+    // null `in` returns null and changes nothing. When the frames come at a steady distance, the
+    // stage computes the next FRAME_LANES frames at once, side by side (reading samples up to
+    // samples_left), and answers the calls for the following ones from those, after checking
+    // that each call is for the same samples, unchanged; the values are the same bits either way.
     double* process(const double* in, int samples_left) override;
     int getDim() const override;  // feat_dim
     void reset() override;        // nothing to drop
@@ -68,6 +73,17 @@ class Feat : public FE {
     void buildTables();
     void accumulateChannels();
     void cepstra();
+    // The frame at `in` alone into `output`.
+    void processOne(const double* in, int samples_left);
+    // The frame at `in` from the frames computed ahead, or computed ahead with the next ones;
+    // false when neither can be.
+    bool takeAhead(const double* in, int samples_left);
+    bool computeAhead(const double* in, int samples_left, const double* previous);
+    // The frames at in + f * step for f < FRAME_LANES, each with frame_len samples, into
+    // ahead_out; their samples are kept in ahead_samples.
+    void processFrames(const double* in, int step);
+    // The C0 or energy value and the cepstra of `fbank` into `out`, from energy e.
+    void finishFrame(double e, double* out);
 
     int frame_len = 0;
     int fft_size = 0;
@@ -93,9 +109,9 @@ class Feat : public FE {
     bool usable = false;
     int klo = 0;  // band: bins k with klo <= k + 1 <= khi
     int khi = 0;
-    std::vector<double> dct_cos;  // num_ceps x num_filters DCT coefficients, packed by packRows
-    std::vector<double> lifter;   // num_ceps lifter factors
-    double sqrt_2_over_m = 0.0;   // sqrt(2.0 / num_filters)
+    PackedRows dct_cos;          // num_ceps x num_filters DCT coefficients, packed by packRows
+    std::vector<double> lifter;  // num_ceps lifter factors
+    double sqrt_2_over_m = 0.0;  // sqrt(2.0 / num_filters)
     FftTables fft;
     std::vector<double> spectrum_re;  // fft_size / 2: the spectrum of the current frame
     std::vector<double> spectrum_im;
@@ -104,6 +120,20 @@ class Feat : public FE {
     std::vector<int> chan_begin;      // num_filters + 2: bins with lo_chan c are chan_begin[c] ...
                                       // chan_begin[c + 1] - 1
     std::vector<double> cep_sums;     // the DCT sums, a whole number of tiles
+
+    // Frames computed ahead, side by side: ahead_count frames from ahead_in, ahead_step apart,
+    // the first with ahead_left samples left; ahead_next is the next one to answer.
+    const double* last_in = nullptr;
+    const double* ahead_in = nullptr;
+    int ahead_step = 0;
+    int ahead_left = 0;
+    int ahead_count = 0;
+    int ahead_next = 0;
+    std::vector<double> ahead_samples;  // the samples the frames were computed from
+    std::vector<double> ahead_out;      // FRAME_LANES x feat_dim values
+    std::vector<double> lanes_re;    // fft_size / 2 x FRAME_LANES: spectra side by side, then the
+    std::vector<double> lanes_im;    // shares of each bin below (re) and the rest (im)
+    std::vector<double> lanes_logs;  // num_filters x FRAME_LANES: log channel energies
 };
 
 }  // namespace tarvik

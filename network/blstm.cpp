@@ -2,9 +2,10 @@
 #include "network/blstm.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/console.h"
-#include "app/simd_sums.h"
+#include "kernels/packed_sums.h"
 #include "network/activation.h"
 #include "network/model_layout.h"
 
@@ -54,6 +55,15 @@ BLSTMTopology BLSTM::getTopology() const {
 
 void BLSTM::setTopology(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
                         int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes) {
+    params = BLSTMParameters{};
+    shapeLayers(fwd_blocks_num, fwd_cells_per_block, fwd_has_peepholes, bwd_blocks_num,
+                bwd_cells_per_block, bwd_has_peepholes);
+    packWeights();
+    clearStreamState();
+}
+
+void BLSTM::shapeLayers(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
+                        int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes) {
     this->fwd_blocks_num = fwd_blocks_num;
     this->fwd_cells_per_block = fwd_cells_per_block;
     this->fwd_has_peepholes = fwd_has_peepholes;
@@ -64,8 +74,6 @@ void BLSTM::setTopology(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_ha
     bwd_cells_num = bwd_blocks_num * bwd_cells_per_block;
     countWeights();
     allocateMemory();
-    packWeights();
-    clearStreamState();
 }
 
 int BLSTM::countWeights() {
@@ -92,7 +100,9 @@ void BLSTM::allocateBuffers() {
     output_buf.assign(frames * outputs_num, 0.0);
     const auto bwd_units = static_cast<size_t>(sumTiles(3 * bwd_blocks_num + bwd_cells_num));
     bwd_input_parts.assign((frames + 1) * bwd_units * SUM_LANES, 0.0);
-    bwd_part_ready.assign(frames + 1, 0);
+    // Slots not yet stored hold zeros, as the parts of their number (the same, UINT64_MAX) do.
+    bwd_part_frame.assign(frames + 1, UINT64_MAX);
+    slot_frame.assign(frames + 1, UINT64_MAX);
 }
 
 void BLSTM::packWeights() {
@@ -116,26 +126,27 @@ void BLSTM::packWeights() {
         static_cast<size_t>(std::max(fwd_packed.tiles, bwd_packed.tiles)) * SUM_LANES;
     input_part.assign(lanes, 0.0);
     recurrent_part.assign(lanes, 0.0);
-    std::fill(bwd_part_ready.begin(), bwd_part_ready.end(), 0);
 }
 
 void BLSTM::allocateMemory() {
-    params.fwd_biases.assign(fwd_biases_num, 0.0);
-    params.fwd_peep_weights.assign(fwd_peep_num, 0.0);
-    params.fwd_weights.assign(fwd_weights_num, 0.0);
-    for (auto* v : {&fwd_state, &fwd_prev_state, &fwd_cell_out, &fwd_cell_in}) {
+    // A parameter array of the right size keeps its values: commitModel moves the values it has
+    // read in before the topology is set.
+    const std::pair<std::vector<double>*, int> arrays[] = {
+        {&params.fwd_weights, fwd_weights_num},   {&params.fwd_peep_weights, fwd_peep_num},
+        {&params.fwd_biases, fwd_biases_num},     {&params.bwd_weights, bwd_weights_num},
+        {&params.bwd_peep_weights, bwd_peep_num}, {&params.bwd_biases, bwd_biases_num},
+        {&params.out_weights, out_weights_num},   {&params.out_biases, out_biases_num}};
+    for (const auto& [array, count] : arrays) {
+        if (array->size() != static_cast<std::size_t>(count)) array->assign(count, 0.0);
+    }
+    for (auto* v : {&fwd_state, &fwd_cell_out, &fwd_cell_in}) {
         v->assign(fwd_cells_num, 0.0);
     }
     for (auto* v : {&fwd_in_gate, &fwd_forget_gate, &fwd_out_gate}) v->assign(fwd_blocks_num, 0.0);
-    params.bwd_biases.assign(bwd_biases_num, 0.0);
-    params.bwd_peep_weights.assign(bwd_peep_num, 0.0);
-    params.bwd_weights.assign(bwd_weights_num, 0.0);
-    for (auto* v : {&bwd_state, &bwd_prev_state, &bwd_cell_out, &bwd_prev_cell_out, &bwd_cell_in}) {
+    for (auto* v : {&bwd_state, &bwd_cell_out, &bwd_cell_in}) {
         v->assign(bwd_cells_num, 0.0);
     }
     for (auto* v : {&bwd_in_gate, &bwd_forget_gate, &bwd_out_gate}) v->assign(bwd_blocks_num, 0.0);
-    params.out_weights.assign(out_weights_num, 0.0);
-    params.out_biases.assign(out_biases_num, 0.0);
     output_frame.assign(outputs_num, 0.0);
     allocateBuffers();
     loaded = true;
@@ -143,18 +154,15 @@ void BLSTM::allocateMemory() {
 
 void BLSTM::freeMemory() {
     params = BLSTMParameters{};
-    for (auto* v :
-         {&fwd_history,      &fwd_state,           &fwd_prev_state,   &fwd_cell_out,
-          &fwd_cell_in,      &fwd_in_gate,         &fwd_forget_gate,  &fwd_out_gate,
-          &bwd_state,        &bwd_prev_state,      &bwd_cell_out,     &bwd_prev_cell_out,
-          &bwd_cell_in,      &bwd_in_gate,         &bwd_forget_gate,  &bwd_out_gate,
-          &input_buf,        &output_buf,          &output_frame,     &input_part,
-          &recurrent_part,   &bwd_input_parts,     &fwd_packed.input, &fwd_packed.recurrent,
-          &bwd_packed.input, &bwd_packed.recurrent}) {
+    for (auto* v : {&fwd_history, &fwd_state, &fwd_cell_out, &fwd_cell_in, &fwd_in_gate,
+                    &fwd_forget_gate, &fwd_out_gate, &bwd_state, &bwd_cell_out, &bwd_cell_in,
+                    &bwd_in_gate, &bwd_forget_gate, &bwd_out_gate, &input_buf, &output_buf,
+                    &output_frame, &input_part, &recurrent_part, &bwd_input_parts}) {
         *v = std::vector<double>{};
     }
-    bwd_part_ready.clear();
-    fwd_packed.tiles = bwd_packed.tiles = 0;
+    fwd_packed = bwd_packed = PackedLayer{};
+    bwd_part_frame.clear();
+    slot_frame.clear();
     loaded = false;
     clearStreamState();
 }

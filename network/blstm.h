@@ -3,8 +3,11 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "kernels/packed_sums.h"
 
 namespace tarvik {
 
@@ -79,7 +82,8 @@ class BLSTM {
     // positions the views. Uses the stored inputs_num, outputs_num, buffer_len and warmup_len.
     void setTopology(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
                      int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes);
-    // Sizes every array from the stored counts and marks the network loaded.
+    // Sizes every array from the stored counts (a parameter array already of its size keeps its
+    // values) and marks the network loaded.
     void allocateMemory();
     // Releases every array and marks the network unloaded.
     void freeMemory();
@@ -136,8 +140,12 @@ class BLSTM {
     void clearStreamState();
     // Sizes input_buf, fwd_history and output_buf from the topology and the buffering values.
     void allocateBuffers();
+    // Stores the layer sizes, derives the counts and allocates every array.
+    void shapeLayers(int fwd_blocks_num, int fwd_cells_per_block, bool fwd_has_peepholes,
+                     int bwd_blocks_num, int bwd_cells_per_block, bool bwd_has_peepholes);
     void layerStep(bool forward);
-    // Packs both layers' weight rows for packedSums and forgets the cached input parts.
+    void stepOrHold();
+    // Packs both layers' weight rows for packedSums.
     void packWeights();
     // The backward layer's input parts of the frame in `slot`, computed on first use.
     const double* backwardInputPart(int slot);
@@ -178,8 +186,9 @@ class BLSTM {
 
     BLSTMParameters params;
 
+    // A step reads the previous step's states and cell outputs in place before it overwrites
+    // them, so no copy of them is kept.
     std::vector<double> fwd_state;
-    std::vector<double> fwd_prev_state;
     std::vector<double> fwd_cell_out;
     std::vector<double> fwd_cell_in;
     std::vector<double> fwd_in_gate;
@@ -187,9 +196,7 @@ class BLSTM {
     std::vector<double> fwd_out_gate;
 
     std::vector<double> bwd_state;
-    std::vector<double> bwd_prev_state;
     std::vector<double> bwd_cell_out;
-    std::vector<double> bwd_prev_cell_out;
     std::vector<double> bwd_cell_in;
     std::vector<double> bwd_in_gate;
     std::vector<double> bwd_forget_gate;
@@ -216,8 +223,8 @@ class BLSTM {
     // A layer's weight rows packed for packedSums: the input rows and the recurrent rows of its
     // units in step order (input gates, forget gates, cell inputs, output gates).
     struct PackedLayer {
-        std::vector<double> input;
-        std::vector<double> recurrent;
+        PackedRows input;
+        PackedRows recurrent;
         int tiles = 0;
     };
     PackedLayer fwd_packed;
@@ -225,10 +232,16 @@ class BLSTM {
     // Scratch of a step: every unit's input part and recurrent part.
     std::vector<double> input_part;
     std::vector<double> recurrent_part;
-    // The backward layer's input parts per slot of input_buf: a look-ahead frame is stepped
+    // The backward layer's input parts of the frames in hand: a look-ahead frame is stepped
     // twice, in a block's warm-up and again in its own block, and its input part is the same.
+    // Frames are numbered in the order they are stored, over the object's whole life, and
+    // slot_frame[s] is the number of the frame in slot s (it moves with the frame). A frame's part
+    // is row (number % rows) of bwd_input_parts, valid when bwd_part_frame of that row holds the
+    // number; only backwardInputPart writes them.
+    std::uint64_t frames_stored = 0;
+    std::vector<std::uint64_t> slot_frame;
     std::vector<double> bwd_input_parts;
-    std::vector<unsigned char> bwd_part_ready;
+    std::vector<std::uint64_t> bwd_part_frame;
 };
 
 }  // namespace tarvik

@@ -60,9 +60,9 @@ std::string nonFiniteValue(BLSTMParameters& values, bool binary) {
 
 bool BLSTM::commitModel(const BLSTMTopology& t, BLSTMParameters&& values) {
     setSize(t.inputs_num, t.outputs_num);
-    setTopology(t.fwd_blocks_num, t.fwd_cells_per_block, t.fwd_has_peepholes, t.bwd_blocks_num,
-                t.bwd_cells_per_block, t.bwd_has_peepholes);
     params = std::move(values);
+    shapeLayers(t.fwd_blocks_num, t.fwd_cells_per_block, t.fwd_has_peepholes, t.bwd_blocks_num,
+                t.bwd_cells_per_block, t.bwd_has_peepholes);
     packWeights();
     reset();
     return true;

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "app/simd_sums.h"
+#include "kernels/packed_sums.h"
 #include "network/activation.h"
 #include "network/blstm.h"
 
@@ -50,8 +50,7 @@ struct Layer {
     const double* peeps;  // null without peepholes
     int blocks;
     int cells_per_block;
-    double* state;
-    const double* prev_state;
+    double* state;  // the previous step's states until a step writes the new ones
     double* cell_in;
     double* in_gate;
     double* forget_gate;
@@ -63,22 +62,21 @@ struct Layer {
 // `peep_state`), then the table sigmoid. Moves the bias and peephole cursors past the gate.
 void gateStep(const Layer& l, double* gate, const double* input_part, const double* recurrent_part,
               const double*& b, const double*& p, const double* peep_state, double bias_input) {
+    const int n = l.cells_per_block;
     for (int j = 0; j < l.blocks; ++j) {
         double value = 0.0;
         value += input_part[j];
         value += recurrent_part[j];
-        value += *b++ * bias_input;
+        value += b[j] * bias_input;
+        if (p != nullptr) {
+            double sum = 0.0;
+            for (int k = 0; k < n; ++k) sum += p[j * n + k] * peep_state[j * n + k];
+            value += sum;
+        }
         gate[j] = value;
     }
-    if (p != nullptr) {
-        for (int j = 0; j < l.blocks; ++j) {
-            double sum = 0.0;
-            for (int c = j * l.cells_per_block; c < (j + 1) * l.cells_per_block; ++c) {
-                sum += *p++ * peep_state[c];
-            }
-            gate[j] += sum;
-        }
-    }
+    b += l.blocks;
+    if (p != nullptr) p += l.blocks * n;
     lookupSigmoids(gate, gate, l.blocks);
 }
 
@@ -86,29 +84,24 @@ void gateStep(const Layer& l, double* gate, const double* input_part, const doub
 
 const double* BLSTM::backwardInputPart(int slot) {
     const PackedLayer& packed = bwd_packed;
-    double* part = bwd_input_parts.data() + static_cast<size_t>(slot) * packed.tiles * SUM_LANES;
-    if (!bwd_part_ready[slot]) {
+    const std::uint64_t frame = slot_frame[slot];
+    const std::size_t row = frame % bwd_part_frame.size();
+    double* part = bwd_input_parts.data() + row * packed.tiles * SUM_LANES;
+    if (bwd_part_frame[row] != frame) {
         const double* x = input_buf.data() + static_cast<size_t>(slot) * inputs_num;
         packedSums(packed.input.data(), packed.tiles, x, inputs_num, part);
-        bwd_part_ready[slot] = 1;
+        bwd_part_frame[row] = frame;
     }
     return part;
 }
 
 void BLSTM::layerStep(bool forward) {
     if (!loaded || input_view + inputs_num > input_buf.data() + input_buf.size()) return;
-    if (forward) {
-        std::copy(fwd_state.begin(), fwd_state.end(), fwd_prev_state.begin());
-    } else {
-        std::copy(bwd_state.begin(), bwd_state.end(), bwd_prev_state.begin());
-        std::copy(bwd_cell_out.begin(), bwd_cell_out.end(), bwd_prev_cell_out.begin());
-    }
     const Layer l = forward ? Layer{params.fwd_biases.data(),
                                     fwd_has_peepholes ? params.fwd_peep_weights.data() : nullptr,
                                     fwd_blocks_num,
                                     fwd_cells_per_block,
                                     fwd_state.data(),
-                                    fwd_prev_state.data(),
                                     fwd_cell_in.data(),
                                     fwd_in_gate.data(),
                                     fwd_forget_gate.data(),
@@ -119,7 +112,6 @@ void BLSTM::layerStep(bool forward) {
                                     bwd_blocks_num,
                                     bwd_cells_per_block,
                                     bwd_state.data(),
-                                    bwd_prev_state.data(),
                                     bwd_cell_in.data(),
                                     bwd_in_gate.data(),
                                     bwd_forget_gate.data(),
@@ -127,23 +119,25 @@ void BLSTM::layerStep(bool forward) {
                                     bwd_cell_out.data()};
     const int cells = l.blocks * l.cells_per_block;
     const PackedLayer& packed = forward ? fwd_packed : bwd_packed;
-    // Every unit's input part and recurrent part (the previous step's cell outputs), each its
-    // own sum in input order; the units follow each other as the weight groups do.
+    // Every unit's input part and recurrent part (the previous step's cell outputs, read before
+    // this step overwrites them), each its own sum in input order; the units follow each other
+    // as the weight groups do.
     const double* in_part = input_part.data();
     if (forward) {
         packedSums(packed.input.data(), packed.tiles, input_view, inputs_num, input_part.data());
     } else {
         in_part = backwardInputPart(static_cast<int>((input_view - input_buf.data()) / inputs_num));
     }
-    const double* recurrent = forward ? fwd_cell_out.data() : bwd_prev_cell_out.data();
-    packedSums(packed.recurrent.data(), packed.tiles, recurrent, cells, recurrent_part.data());
+    packedSums(packed.recurrent.data(), packed.tiles, l.cell_out, cells, recurrent_part.data());
     const double* rec_part = recurrent_part.data();
     const double* b = l.biases;
     const double* p = l.peeps;
     const double bias = *bias_input;
 
-    gateStep(l, l.in_gate, in_part, rec_part, b, p, l.prev_state, bias);
-    gateStep(l, l.forget_gate, in_part + l.blocks, rec_part + l.blocks, b, p, l.prev_state, bias);
+    // The input and forget gates look at the previous states, the output gate at the new ones;
+    // each new state is written after its previous value is read.
+    gateStep(l, l.in_gate, in_part, rec_part, b, p, l.state, bias);
+    gateStep(l, l.forget_gate, in_part + l.blocks, rec_part + l.blocks, b, p, l.state, bias);
     const int cell_unit = 2 * l.blocks;
     for (int c = 0; c < cells; ++c) {
         double value = 0.0;
@@ -152,15 +146,20 @@ void BLSTM::layerStep(bool forward) {
         l.cell_in[c] = value;
     }
     lookupSquashes(l.cell_in, l.cell_in, cells);
-    for (int c = 0; c < cells; ++c) {
-        const int j = c / l.cells_per_block;
-        l.state[c] = l.cell_in[c] * l.in_gate[j] + l.forget_gate[j] * l.prev_state[c];
+    for (int j = 0, c = 0; j < l.blocks; ++j) {
+        const double in_gate = l.in_gate[j], forget_gate = l.forget_gate[j];
+        for (int end = c + l.cells_per_block; c < end; ++c) {
+            l.state[c] = l.cell_in[c] * in_gate + forget_gate * l.state[c];
+        }
     }
     const int out_unit = cell_unit + cells;
     gateStep(l, l.out_gate, in_part + out_unit, rec_part + out_unit, b, p, l.state, bias);
     lookupSquashes(l.state, l.cell_out, cells);
-    for (int c = 0; c < cells; ++c)
-        l.cell_out[c] = l.out_gate[c / l.cells_per_block] * l.cell_out[c];
+    for (int j = 0, c = 0; j < l.blocks; ++j) {
+        const double out_gate = l.out_gate[j];
+        for (int end = c + l.cells_per_block; c < end; ++c)
+            l.cell_out[c] = out_gate * l.cell_out[c];
+    }
 }
 
 void BLSTM::forwardStep() {

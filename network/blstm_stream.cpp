@@ -23,6 +23,16 @@ void BLSTM::clearStreamState() {
     fwd_out_view = nullptr;
 }
 
+// The frame at input_view, the frames_in_cycle-th of its block: forward-stepped now when it is one
+// of the block's own frames, else held (look-ahead, or a frame of the last block) as pending.
+void BLSTM::stepOrHold() {
+    if (frames_in_cycle < buffer_len) {
+        forwardStep();
+    } else {
+        ++pending_num;
+    }
+}
+
 void BLSTM::reset() {
     clearStreamState();
     if (!loaded) return;
@@ -39,12 +49,8 @@ bool BLSTM::addFrame(const double* x) {
         return false;
     }
     std::copy(x, x + inputs_num, input_view);
-    bwd_part_ready[(input_view - input_buf.data()) / inputs_num] = 0;
-    if (frames_in_cycle < buffer_len) {
-        forwardStep();
-    } else {
-        ++pending_num;
-    }
+    slot_frame[(input_view - input_buf.data()) / inputs_num] = frames_stored++;
+    stepOrHold();
     ++buffered_wins_num;
     ++frames_in_cycle;
     input_view += inputs_num;
@@ -116,20 +122,11 @@ bool BLSTM::getOutput() {
     output_view = output_buf.data();
     std::memmove(input_buf.data(), input_buf.data() + static_cast<size_t>(buffer_len) * inputs_num,
                  static_cast<size_t>(carried) * inputs_num * sizeof(double));
-    // The cached input parts move with their frames.
-    const size_t part_row = bwd_input_parts.size() / bwd_part_ready.size();
-    std::memmove(bwd_input_parts.data(),
-                 bwd_input_parts.data() + static_cast<size_t>(buffer_len) * part_row,
-                 static_cast<size_t>(carried) * part_row * sizeof(double));
-    std::memmove(bwd_part_ready.data(), bwd_part_ready.data() + buffer_len,
-                 static_cast<size_t>(carried));
+    std::copy(slot_frame.begin() + buffer_len, slot_frame.begin() + buffer_len + carried,
+              slot_frame.begin());
     if (!last_block) {
         for (frames_in_cycle = 0; frames_in_cycle < carried; ++frames_in_cycle) {
-            if (frames_in_cycle < buffer_len) {
-                forwardStep();
-            } else {
-                ++pending_num;
-            }
+            stepOrHold();
             input_view += inputs_num;
         }
     }

@@ -4,17 +4,17 @@
 # run interleaved on one pinned core; prints per build and length the medians of wall time,
 # times real time, peak resident memory and page faults, and the ratio of the old build's time
 # to the new one's. Checks that both builds write the same TextGrid. Prints figures only.
-# Usage: bench/app/compare.sh [old commit (08d8a3d)] [runs (7)] [seconds... (10 1800)]
+# Usage: bench/app/compare.sh [old commit (2d5bef5)] [runs (7)] [seconds... (0.1 3 10 1800)]
 # Environment: BUILD (the current tree's build folder, default build), CORE (7).
 # The old commit is built once in ${TMPDIR:-/tmp}/tarvik-compare-<hash> and kept for reruns.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-old=${1:-08d8a3d}
+old=${1:-2d5bef5}
 runs=${2:-7}
 shift $(($# > 2 ? 2 : $#))
 lengths=("$@")
-[ ${#lengths[@]} -gt 0 ] || lengths=(10 1800)
+[ ${#lengths[@]} -gt 0 ] || lengths=(0.1 3 10 1800)
 core=${CORE:-7}
 build=$(cd "${BUILD:-$root/build}" && pwd)
 
@@ -36,10 +36,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$root/models/media.am" "$root/models/media.norm" "$work/"
 
-# A recording of `seconds` from the sample's samples, looped, with a header that gives its sizes.
+# A recording of `seconds` (whole samples of it) from the sample's samples, looped, with a header
+# that gives its sizes.
 make_input() {
     local seconds=$1 out=$2
-    local bytes=$((seconds * 32000))
+    local bytes=$(awk -v s="$seconds" 'BEGIN { printf "%d", int(s * 16000 + 0.5) * 2 }')
     local sample="$root/models/sample.wav"
     perl -e 'my ($n) = @ARGV; print "RIFF", pack("V", $n + 36), "WAVEfmt ",
         pack("VvvVVvv", 16, 1, 1, 16000, 32000, 2, 16), "data", pack("V", $n);' "$bytes" >"$out"

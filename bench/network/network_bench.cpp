@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/simd_sums.h"
+#include "kernels/simd_path.h"
 #include "network/blstm.h"
 #include "tests/network/model_files.h"
 
@@ -45,13 +45,6 @@ double secondsPerFrame(tarvik::BLSTM& net, const std::vector<double>& frames, in
     return best;
 }
 
-const struct {
-    tarvik::SimdPath path;
-    const char* name;
-} paths[] = {{tarvik::SimdPath::sse2, "SSE2"},
-             {tarvik::SimdPath::avx2, "AVX2"},
-             {tarvik::SimdPath::avx512, "AVX-512"}};
-
 void benchModel(const char* name, int blocks, int cells_per_block) {
     const tarvik::BLSTMTopology topology{39,   1,      blocks,          cells_per_block,
                                          true, blocks, cells_per_block, true};
@@ -73,11 +66,11 @@ void benchModel(const char* name, int blocks, int cells_per_block) {
     const double first = secondsPerFrame(net, frames, 39, 1);
     std::printf("%-26s %6d weights  first run %8.2f us/frame\n", name, net.countWeights(),
                 first * 1e6);
-    for (const auto& p : paths) {
-        if (!tarvik::setSimdPath(p.path)) continue;
+    for (const tarvik::SimdPath path : tarvik::ALL_SIMD_PATHS) {
+        if (!tarvik::setSimdPath(path)) continue;
         const double per_frame = secondsPerFrame(net, frames, 39, 5);
-        std::printf("  %-8s %8.2f us/frame  %8.1f x real time\n", p.name, per_frame * 1e6,
-                    0.01 / per_frame);
+        std::printf("  %-8s %8.2f us/frame  %8.1f x real time\n", tarvik::simdPathName(path),
+                    per_frame * 1e6, 0.01 / per_frame);
     }
 }
 
@@ -86,6 +79,8 @@ void benchModel(const char* name, int blocks, int cells_per_block) {
 int main() {
     std::printf("one core, blocks of 20 frames + 20 of look-ahead, 100 frames per second:\n");
     benchModel("8x4 cells per direction", 8, 4);
+    benchModel("12x4 cells per direction", 12, 4);
     benchModel("16x4 cells per direction", 16, 4);
+    benchModel("20x4 cells per direction", 20, 4);
     return 0;
 }

@@ -1,5 +1,5 @@
 // The command-line road gives the same posteriors, to the last bit, on every instruction-set
-// path the processor supports: the shipped model on the shipped sample, a random-weight model on
+// path as on the scalar one: the shipped model on the shipped sample, a random-weight model on
 // the same sample, and the golden model on the golden recording (whose posteriors are known).
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/driver.h"
-#include "app/simd_sums.h"
+#include "tests/kernels/on_each_simd_path.h"
 #include "tests/network/model_files.h"
 
 namespace tarvik {
@@ -44,36 +44,33 @@ std::vector<double> runPosteriors(const fs::path& dir, const std::string& wav) {
     return posts;
 }
 
-fs::path scratch(const std::string& name) {
+fs::path scratchFolder(const std::string& name) {
     const fs::path dir = fs::current_path() / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
 }
 
-class SimdPathsRun : public testing::Test {
+class SimdPathsRun : public OnEachSimdPath {
   protected:
-    void TearDown() override { setSimdPath(initial); }
-    // The posteriors of the SSE2 path, then those of every other supported path, all equal.
-    void expectSameOnEveryPath(const fs::path& dir, const std::string& wav) {
-        ASSERT_TRUE(setSimdPath(SimdPath::sse2));
+    // The posteriors of the path under test, equal to those of the scalar path.
+    void expectSameAsScalar(const fs::path& dir, const std::string& wav) {
+        std::vector<double> scalar;
+        onScalarPath([&] { scalar = runPosteriors(dir, wav); });
+        ASSERT_GT(scalar.size(), 100u);
         base = runPosteriors(dir, wav);
-        ASSERT_GT(base.size(), 100u);
-        for (const SimdPath path : {SimdPath::avx2, SimdPath::avx512}) {
-            if (!setSimdPath(path)) continue;
-            EXPECT_EQ(runPosteriors(dir, wav), base) << "path " << static_cast<int>(path);
-        }
+        EXPECT_EQ(base, scalar);
     }
-    const SimdPath initial = simdPath();
+    fs::path scratch(const std::string& name) const { return scratchFolder(perPath(name)); }
     std::vector<double> base;
 };
 
-TEST_F(SimdPathsRun, ShippedAndRandomModelsOnTheSample) {
+TEST_P(SimdPathsRun, ShippedAndRandomModelsOnTheSample) {
     const fs::path models = TARVIK_MODELS;
     const fs::path shipped = scratch("simd_shipped");
     for (const char* name : {"media.am", "media.norm", "sample.wav"})
         fs::copy_file(models / name, shipped / name);
-    expectSameOnEveryPath(shipped, "sample.wav");
+    expectSameAsScalar(shipped, "sample.wav");
 
     const fs::path random = scratch("simd_random");
     for (const char* name : {"media.norm", "sample.wav"})
@@ -81,15 +78,15 @@ TEST_F(SimdPathsRun, ShippedAndRandomModelsOnTheSample) {
     const BLSTMTopology topology{39, 1, 8, 4, true, 8, 4, true};
     ASSERT_TRUE(writeModelFile((random / "media.am").string(), topology,
                                randomParameters(topology, 11, 0.3)));
-    expectSameOnEveryPath(random, "sample.wav");
+    expectSameAsScalar(random, "sample.wav");
 }
 
-TEST_F(SimdPathsRun, GoldenRecordingGivesTheGoldenPosteriors) {
+TEST_P(SimdPathsRun, GoldenRecordingGivesTheGoldenPosteriors) {
     const fs::path golden = fs::path(TARVIK_TEST_DATA) / "golden";
     const fs::path dir = scratch("simd_golden");
     for (const char* name : {"media.am", "media.norm", "speech.wav"})
         fs::copy_file(golden / name, dir / name);
-    expectSameOnEveryPath(dir, "speech.wav");
+    expectSameAsScalar(dir, "speech.wav");
     std::ifstream frames(golden / "frames.tsv");
     std::string line;
     std::getline(frames, line);
@@ -100,6 +97,8 @@ TEST_F(SimdPathsRun, GoldenRecordingGivesTheGoldenPosteriors) {
     }
     EXPECT_EQ(base, expected);
 }
+
+TARVIK_ON_EACH_SIMD_PATH(SimdPathsRun);
 
 }  // namespace
 }  // namespace tarvik

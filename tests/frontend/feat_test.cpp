@@ -255,3 +255,46 @@ TEST(FeatTest, ArrayHolderAccessors) {
 
 }  // namespace
 }  // namespace tarvik
+
+namespace tarvik {
+namespace {
+
+// The frame of `in` from a stage that has seen no other frame: computed alone, not ahead.
+std::vector<double> frameAlone(const double* in, int samples_left) {
+    Feat feat(1);
+    const double* out = feat.process(in, samples_left);
+    return {out, out + feat.getDim()};
+}
+
+TEST(FeatTest, FramesComputedAheadAreThoseOfOneFrameAtATime) {
+    std::mt19937 generator(3);
+    std::uniform_real_distribution<double> uniform(-32768.0, 32767.0);
+    std::vector<double> samples(160 * 60 + 400);
+    for (double& value : samples) value = uniform(generator);
+    const int total = static_cast<int>(samples.size());
+    Feat feat(1);
+    const auto frameAt = [&](int start) {
+        const double* out = feat.process(samples.data() + start, total - start);
+        return std::vector<double>(out, out + feat.getDim());
+    };
+    // A steady walk, to the end, where the last frames have too few samples to be computed ahead.
+    for (int start = 0; start + 160 <= total; start += 160) {
+        ASSERT_EQ(frameAt(start), frameAlone(samples.data() + start, total - start)) << start;
+    }
+    // A sample rewritten between calls, a frame skipped, a step that changes, a frame asked for
+    // twice and another samples_left: each frame still has the values of its samples as they are.
+    int start = 0;
+    for (const int next : {160, 320, 480, 800, 960, 1000, 1160, 1160, 1320}) {
+        frameAt(start);
+        if (next == 480) samples[next + 17] = -samples[next + 17];
+        if (next == 960) samples[next + 399] = 0.0;
+        start = next;
+        ASSERT_EQ(frameAt(start), frameAlone(samples.data() + start, total - start)) << start;
+    }
+    feat.process(samples.data() + 1480, total - 1480);
+    const double* out = feat.process(samples.data() + 1640, 400);
+    EXPECT_EQ(std::vector<double>(out, out + 13), frameAlone(samples.data() + 1640, 400));
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "network/blstm.h"
@@ -18,37 +21,74 @@ double squashAt(int i) {
     return 4.0 / (std::exp(-(0.001 * static_cast<double>(i) - 709.0)) + 1.0) - 2.0;
 }
 
-TEST(ActivationTables, EntriesAreTheLogisticAndSquashingFunctionsOnTheGrid) {
+std::uint64_t bits(double value) { return std::bit_cast<std::uint64_t>(value); }
+
+TEST(ActivationTables, EveryEntryIsTheLogisticAndSquashingFunctionOnTheGrid) {
     BLSTM net(0);
     ASSERT_TRUE(activationTablesReady());
-    // Both ends, the middle, and the edges of chunks, the last (shorter) chunk included.
-    const int last_chunk = (ACT_TABLE_CHUNKS - 1) * ACT_TABLE_CHUNK;
-    for (int i : {0, 1, ACT_TABLE_CHUNK - 1, ACT_TABLE_CHUNK, ACT_TABLE_CHUNK + 1, 123457, 709000,
-                  709001, last_chunk - 1, last_chunk, 1417999, 1418000}) {
-        EXPECT_EQ(sigmoidEntry(i), sigmoidAt(i)) << i;
-        EXPECT_EQ(squashEntry(i), squashAt(i)) << i;
+    // Every entry, to the last bit, whether it comes from a constant range, on demand or from a
+    // filled chunk: first each entry once (on demand), then enough times for every chunk to be
+    // filled, then again from the filled chunks.
+    for (int i = 0; i < ACT_TABLE_SIZE; ++i) {
+        ASSERT_EQ(bits(sigmoidEntry(i)), bits(sigmoidAt(i))) << i;
+        ASSERT_EQ(bits(squashEntry(i)), bits(squashAt(i))) << i;
+    }
+    for (int chunk = 0; chunk < ACT_TABLE_CHUNKS; ++chunk) {
+        const int first = chunk * ACT_TABLE_CHUNK;
+        const int end = std::min(first + ACT_TABLE_CHUNK, ACT_TABLE_SIZE);
+        // Filled unless all of it lies in a constant range, whose entries are never counted.
+        const bool sigmoid_constant = first >= ACT_CONSTANT_FROM;
+        const bool squash_constant = sigmoid_constant || end - 1 <= ACT_SQUASH_CONSTANT_TO;
+        for (int round = 0; round < ACT_CHUNK_FILL_AFTER; ++round) {
+            if ((sigmoid_constant || activationChunkFilled(Activation::sigmoid, chunk)) &&
+                (squash_constant || activationChunkFilled(Activation::squash, chunk))) {
+                break;
+            }
+            for (int i = first; i < end; ++i) sigmoidEntry(i), squashEntry(i);
+        }
+        EXPECT_EQ(activationChunkFilled(Activation::sigmoid, chunk), !sigmoid_constant) << chunk;
+        EXPECT_EQ(activationChunkFilled(Activation::squash, chunk), !squash_constant) << chunk;
+    }
+    for (int i = 0; i < ACT_TABLE_SIZE; ++i) {
+        ASSERT_EQ(bits(sigmoidEntry(i)), bits(sigmoidAt(i))) << i;
+        ASSERT_EQ(bits(squashEntry(i)), bits(squashAt(i))) << i;
     }
     EXPECT_EQ(sigmoidEntry(709000), 0.5);
     EXPECT_EQ(squashEntry(709000), 0.0);
 }
 
-TEST(ActivationTables, FirstReadFillsItsWholeChunkAndNoOther) {
-    // Chunk 300 is read by no other test: every entry of it, at both of its edges too, comes out
-    // as defined once any one entry of it has been read, and its neighbours stay unfilled.
-    const int chunk = 300;
-    ASSERT_FALSE(activationChunkFilled(chunk));
-    ASSERT_FALSE(activationChunkFilled(chunk - 1));
-    ASSERT_FALSE(activationChunkFilled(chunk + 1));
-    const int first = chunk * ACT_TABLE_CHUNK;
-    EXPECT_EQ(sigmoidEntry(first + 17), sigmoidAt(first + 17));
-    EXPECT_TRUE(activationChunkFilled(chunk));
-    EXPECT_FALSE(activationChunkFilled(chunk - 1));
-    EXPECT_FALSE(activationChunkFilled(chunk + 1));
-    for (int i = first; i < first + ACT_TABLE_CHUNK; ++i) {
-        ASSERT_EQ(sigmoidEntry(i), sigmoidAt(i)) << i;
-        ASSERT_EQ(squashEntry(i), squashAt(i)) << i;
+TEST(ActivationTables, ConstantRangesHoldTheirValuesToTheLastBit) {
+    for (int i = ACT_CONSTANT_FROM; i < ACT_TABLE_SIZE; ++i) {
+        ASSERT_EQ(sigmoidAt(i), 1.0) << i;
+        ASSERT_EQ(squashAt(i), 2.0) << i;
     }
-    EXPECT_FALSE(activationChunkFilled(chunk + 1));
+    for (int i = 0; i <= ACT_SQUASH_CONSTANT_TO; ++i) ASSERT_EQ(squashAt(i), -2.0) << i;
+    // Just inside them the values still differ: the ranges are not far from where they begin.
+    EXPECT_NE(squashAt(ACT_SQUASH_CONSTANT_TO + 3000), -2.0);
+    EXPECT_NE(squashAt(ACT_CONSTANT_FROM - 5000), 2.0);
+    EXPECT_NE(sigmoidAt(ACT_SQUASH_CONSTANT_TO), sigmoidAt(ACT_SQUASH_CONSTANT_TO - 1));
+}
+
+TEST(ActivationTables, AChunkIsFilledAfterItsEntriesWereComputedOftenEnough) {
+    // Chunk 300 is read by no other part of this test: it is computed on demand, untouched in
+    // table memory, until its entries were asked for ACT_CHUNK_FILL_AFTER times; then it alone
+    // is filled, in that table alone.
+    const int chunk = 300;
+    const int first = chunk * ACT_TABLE_CHUNK;
+    for (int k = 0; k + 1 < ACT_CHUNK_FILL_AFTER; ++k) {
+        ASSERT_EQ(sigmoidEntry(first + k % ACT_TABLE_CHUNK),
+                  sigmoidAt(first + k % ACT_TABLE_CHUNK));
+    }
+    EXPECT_FALSE(activationChunkFilled(Activation::sigmoid, chunk));
+    EXPECT_EQ(detail::sigmoid_table.entries[first + 17], 0.0);
+    EXPECT_EQ(sigmoidEntry(first + 17), sigmoidAt(first + 17));
+    EXPECT_TRUE(activationChunkFilled(Activation::sigmoid, chunk));
+    EXPECT_FALSE(activationChunkFilled(Activation::squash, chunk));
+    EXPECT_FALSE(activationChunkFilled(Activation::sigmoid, chunk - 1));
+    EXPECT_FALSE(activationChunkFilled(Activation::sigmoid, chunk + 1));
+    for (int i = first; i < first + ACT_TABLE_CHUNK; ++i) {
+        ASSERT_EQ(detail::sigmoid_table.entries[i], sigmoidAt(i)) << i;
+    }
 }
 
 TEST(ActivationTables, SecondNetworkLeavesTheTablesAsTheyAre) {

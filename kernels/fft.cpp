@@ -1,4 +1,4 @@
-#include "frontend/fft.h"
+#include "kernels/fft.h"
 
 #include <cmath>
 #include <numbers>
@@ -63,6 +63,11 @@ FftPlan FftTables::planOf(const std::vector<double>& re, const std::vector<doubl
 void FftTables::realSpectrum(const double* data, double* re, double* im) const {
     if (size == 0) return;
     fftToArrays(planOf(forward_re, forward_im), data, re, im, true);
+}
+
+void FftTables::realSpectraOfFrames(double* re, double* im) const {
+    if (size == 0) return;
+    fftOfFrames(planOf(forward_re, forward_im), re, im);
 }
 
 void FftTables::realTransform(double* data) const {

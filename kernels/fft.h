@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "frontend/spectrum_kernels.h"
+#include "kernels/spectrum_kernels.h"
 
 namespace tarvik {
 
@@ -19,6 +19,10 @@ class FftTables {
     // The real transform of N values into N / 2 real and imaginary parts: re[0] = X_0, im[0] = 0,
     // re[k] + i im[k] = X_k for 1 <= k < N / 2, X_k = sum_j x_j e^(+2 pi i j k / N), unscaled.
     void realSpectrum(const double* data, double* re, double* im) const;
+    // realSpectrum of FRAME_LANES frames side by side (kernels/spectrum_kernels.h): on entry
+    // re[p * FRAME_LANES + f] and im[...] hold data[2p] and data[2p+1] of frame f, on return its
+    // re[k] and im[k].
+    void realSpectraOfFrames(double* re, double* im) const;
     // The same in place, interleaved: data[0] = X_0, data[1] = 0, data[2k] + i data[2k+1] = X_k.
     void realTransform(double* data) const;
     // In place, N / 2 complex values (re, im); unscaled forward, inverse divided by N / 2.
