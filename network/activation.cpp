@@ -18,7 +18,7 @@ ActivationTable squash_table;
 
 namespace {
 
-// The tables' formulas, as the table build of the Parts writes them.
+// The tables' formulas: the entry of index i, the same whether filled or computed on demand.
 double expOfMinus(int i) {
     const double x = table_step * static_cast<double>(i) - ACT_TABLE_LIMIT;
     return std::exp(-x);

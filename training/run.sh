@@ -17,7 +17,7 @@
 #                      (default clean,20,10,5,0; repeat one to weigh it more)
 #   --train-nospeech F share of training recordings without speech (default 0.25)
 #   --resume           continue the training of the last checkpoint: the one of an interrupted
-#                      session (out/training/cache/checkpoint.pt), else the pair's own
+#                      run (out/training/cache/checkpoint.pt), else the pair's own
 #                      (models/checkpoint.pt) with its arguments, but for the training options
 #                      given now (a larger --epochs stretches the learning-rate schedule)
 #   --jobs N           parallel jobs (default 6)
@@ -29,7 +29,7 @@
 #   --models DIR       where the model pair is written (default models)
 #   --help             prints this text and the training options
 # Training options (training/model/train.py, which holds their defaults), among them --epochs,
-# --minutes (a cap on the session, not the schedule), --blocks, --cells, --threads, --length,
+# --minutes (a cap on the run, not the schedule), --blocks, --cells, --threads, --length,
 # --batch, --lr, --noise, --weight-decay, are passed to the trainer as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -82,7 +82,7 @@ if [ "$resume" = 1 ]; then
     checkpoint=$cache/checkpoint.pt
     [ -e "$checkpoint" ] || checkpoint=$models/checkpoint.pt
     [ -e "$checkpoint" ] || { echo "no checkpoint to resume" >&2; exit 1; }
-    # The session's checkpoint starts as a copy, so that the pair's own stays as it was until
+    # The run's checkpoint starts as a copy, so that the pair's own stays as it was until
     # the training ends.
     [ "$checkpoint" = "$cache/checkpoint.pt" ] || cp "$checkpoint" "$cache/checkpoint.pt"
     training_options=(--resume "$cache/checkpoint.pt" "${training_options[@]}")

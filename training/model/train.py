@@ -10,7 +10,7 @@ epoch: the recordings without speech from --own-nospeech-epoch on, a share of al
 families) where the model marks most non-speech as speech are drawn more often in the next epoch.
 
 Everything follows epochs and steps: the learning rate falls on a cosine over the steps of
---epochs epochs; --minutes only stops a session early. After every epoch a checkpoint holds the
+--epochs epochs; --minutes only stops a run early. After every epoch a checkpoint holds the
 model, the optimiser, the random state, the epoch, the best state so far and every argument;
 --resume continues from one."""
 import argparse
@@ -168,7 +168,7 @@ def arguments(argv=None):
     p.add_argument("--cells", type=int, default=4)
     p.add_argument("--epochs", type=int, default=24, help="epochs of the learning-rate schedule")
     p.add_argument("--minutes", type=float, default=0.0,
-                   help="stop this session after the epoch that passes M minutes (0: no cap)")
+                   help="stop this run after the epoch that passes M minutes (0: no cap)")
     p.add_argument("--length", type=int, default=3020,
                    help="frames per training sequence (20k + 20); longer recordings are cut")
     p.add_argument("--batch", type=int, default=32)
@@ -291,7 +291,7 @@ def main():
     model.load_state_dict(best["model"])
     count = export.write_am(os.path.join(a.out, "media.am"), model)
     print(f"best epoch {best['epoch']} (valid score through tarvik {best['score']:.4f} at shift "
-          f"{best['shift']:+.2f}); exported {count} weights; this session "
+          f"{best['shift']:+.2f}); exported {count} weights; this run "
           f"{time.time() - start:.0f} s, {epoch} of {a.epochs} epochs done", flush=True)
 
 
