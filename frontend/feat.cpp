@@ -197,9 +197,7 @@ bool Feat::computeAhead(const double* in, int samples_left, const double* previo
     return true;
 }
 
-void Feat::processOne(const double* in, int samples_left) {
-    const int avail = std::clamp(samples_left, 0, frame_len);
-
+double Feat::windowFrame(const double* in, int avail) {
     // Samples past `avail` are zeros after a file source, so stopping there keeps the raw
     // energy of a file frame and reads nothing beyond a memory source.
     double e = 0.0;
@@ -217,6 +215,11 @@ void Feat::processOne(const double* in, int samples_left) {
         for (int i = 0; i < frame_len; ++i) sum = sum + fft_buf[i] * fft_buf[i];
         e = safeLog(sum);
     }
+    return e;
+}
+
+void Feat::processOne(const double* in, int samples_left) {
+    const double e = windowFrame(in, std::clamp(samples_left, 0, frame_len));
     fft.realSpectrum(fft_buf.data(), spectrum_re.data(), spectrum_im.data());
     accumulateChannels();
     finishFrame(e, output.data());
@@ -242,27 +245,10 @@ void Feat::processFrames(const double* in, int step) {
     const int span = (L - 1) * step + frame_len;
     ahead_samples.assign(in, in + span);
     double e[L] = {};
-    if (energy_mode == 2) {
-        for (int f = 0; f < L; ++f) {
-            const double* x = in + f * step;
-            double sum = 0.0;
-            for (int i = 0; i < frame_len; ++i) sum = sum + x[i] * x[i];
-            e[f] = safeLog(sum);
-        }
-    }
-    // Pre-emphasis and window, frame by frame into fft_buf as for one frame, then into the
-    // frame's lanes: even samples are the real parts, odd ones the imaginary parts.
-    std::fill(fft_buf.begin() + frame_len, fft_buf.end(), 0.0);
+    // Each frame windowed into fft_buf as for one frame, then into the frame's lanes: even
+    // samples are the real parts, odd ones the imaginary parts.
     for (int f = 0; f < L; ++f) {
-        const double* x = in + f * step;
-        fft_buf[0] = (1.0 - preemph) * x[0];
-        for (int j = 1; j < frame_len; ++j) fft_buf[j] = x[j] - x[j - 1] * preemph;
-        for (int j = 0; j < frame_len; ++j) fft_buf[j] = fft_buf[j] * window[j];
-        if (energy_mode == 1) {
-            double sum = 0.0;
-            for (int j = 0; j < frame_len; ++j) sum = sum + fft_buf[j] * fft_buf[j];
-            e[f] = safeLog(sum);
-        }
+        e[f] = windowFrame(in + f * step, frame_len);
         for (int p = 0; p < fft_size / 2; ++p) {
             lanes_re[p * L + f] = fft_buf[2 * p];
             lanes_im[p * L + f] = fft_buf[2 * p + 1];

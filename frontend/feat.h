@@ -73,6 +73,9 @@ class Feat : public FE {
     void buildTables();
     void accumulateChannels();
     void cepstra();
+    // The frame's first `avail` samples pre-emphasised and windowed into fft_buf (zeros after
+    // them); its log energy for energy_mode 1 or 2, else 0.
+    double windowFrame(const double* in, int avail);
     // The frame at `in` alone into `output`.
     void processOne(const double* in, int samples_left);
     // The frame at `in` from the frames computed ahead, or computed ahead with the next ones;
