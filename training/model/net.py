@@ -29,18 +29,18 @@ def _sig(x: torch.Tensor, tables: bool) -> torch.Tensor:
 
 
 @torch.jit.script
-def _forward(gx: torch.Tensor, w_hs: torch.Tensor, p_out: torch.Tensor,
-             tables: bool) -> List[torch.Tensor]:
+def _forward(gx: torch.Tensor, w_hs: torch.Tensor, p_out: torch.Tensor, tables: bool,
+             h0: torch.Tensor, s0: torch.Tensor) -> List[torch.Tensor]:
     """Runs the recurrence forward in time over gx (N, T, 4C: input-gate, forget-gate, cell-input
-    and output-gate parts of every cell, biases included) from zero state. w_hs (2C, 4C) maps the
-    previous outputs and states to the four parts (the states through the input- and forget-gate
-    peepholes), p_out (C, C) the new state to the output gate. Returns the outputs and the states
-    (N, T, C), then what the gradient needs: input, forget and output gates, cell inputs and
-    squashed states."""
-    n, t = gx.shape[0], gx.shape[1]
+    and output-gate parts of every cell, biases included) from the outputs h0 and states s0
+    (N, C) before its first frame. w_hs (2C, 4C) maps the previous outputs and states to the four
+    parts (the states through the input- and forget-gate peepholes), p_out (C, C) the new state
+    to the output gate. Returns the outputs and the states (N, T, C), then what the gradient
+    needs: input, forget and output gates, cell inputs and squashed states."""
+    t = gx.shape[1]
     c = p_out.shape[0]
-    h = gx.new_zeros(n, c)
-    s = gx.new_zeros(n, c)
+    h = h0
+    s = s0
     names = ["h", "s", "i", "f", "o", "z", "q"]
     seqs: List[List[torch.Tensor]] = [[] for _ in names]
     for j in range(t):
@@ -59,9 +59,10 @@ def _forward(gx: torch.Tensor, w_hs: torch.Tensor, p_out: torch.Tensor,
 
 @torch.jit.script
 def _backward(dh_out: torch.Tensor, ds_out: torch.Tensor, w_hs: torch.Tensor,
-              p_out: torch.Tensor, saved: List[torch.Tensor]) -> List[torch.Tensor]:
+              p_out: torch.Tensor, h0: torch.Tensor, s0: torch.Tensor,
+              saved: List[torch.Tensor]) -> List[torch.Tensor]:
     """Gradients of _forward (exact activations) from those of its outputs and states: of gx,
-    w_hs and p_out."""
+    w_hs and p_out (the starting outputs h0 and states s0 are constants)."""
     h, s, i, f, o, z, q = saved
     n, t, c = h.shape[0], h.shape[1], h.shape[2]
     w_t = w_hs.T
@@ -69,13 +70,12 @@ def _backward(dh_out: torch.Tensor, ds_out: torch.Tensor, w_hs: torch.Tensor,
     dgx = torch.empty(n, t, 4 * c, dtype=h.dtype)
     dh = h.new_zeros(n, c)
     ds = h.new_zeros(n, c)
-    zero = h.new_zeros(n, c)
     for j in range(t - 1, -1, -1):
         dh = dh + dh_out[:, j]
         qj, oj, ij, fj, zj = q[:, j], o[:, j], i[:, j], f[:, j], z[:, j]
         do = dh * qj * oj * (1.0 - oj)
         ds = ds + ds_out[:, j] + dh * oj * (qj + 2.0) * (2.0 - qj) * 0.25 + do @ p_t
-        s_prev = s[:, j - 1] if j > 0 else zero
+        s_prev = s[:, j - 1] if j > 0 else s0
         da = torch.cat([ds * zj * ij * (1.0 - ij), ds * s_prev * fj * (1.0 - fj),
                         ds * ij * (zj + 2.0) * (2.0 - zj) * 0.25, do], 1)
         dgx[:, j] = da
@@ -84,7 +84,7 @@ def _backward(dh_out: torch.Tensor, ds_out: torch.Tensor, w_hs: torch.Tensor,
         ds = ds * fj + back[:, c:]
     prev = torch.cat([h, s], 2)[:, :-1]
     first = dgx[:, 1:].reshape(-1, 4 * c)
-    dw = prev.reshape(-1, 2 * c).T @ first
+    dw = prev.reshape(-1, 2 * c).T @ first + torch.cat([h0, s0], 1).T @ dgx[:, 0]
     dp = s.reshape(-1, c).T @ dgx[:, :, 3 * c:].reshape(-1, c)
     return [dgx, dw, dp]
 
@@ -93,28 +93,33 @@ class _Recurrence(torch.autograd.Function):
     """The forward recurrence with its gradient by hand: a scripted loop each way."""
 
     @staticmethod
-    def forward(ctx, gx, w_hs, p_out):
-        saved = _forward(gx, w_hs, p_out, False)
-        ctx.save_for_backward(w_hs, p_out, *saved)
+    def forward(ctx, gx, w_hs, p_out, h0, s0):
+        saved = _forward(gx, w_hs, p_out, False, h0, s0)
+        ctx.save_for_backward(w_hs, p_out, h0, s0, *saved)
         return saved[0], saved[1]
 
     @staticmethod
     def backward(ctx, dh, ds):
-        w_hs, p_out, *saved = ctx.saved_tensors
+        w_hs, p_out, h0, s0, *saved = ctx.saved_tensors
         dh = torch.zeros_like(saved[0]) if dh is None else dh.contiguous()
         ds = torch.zeros_like(saved[1]) if ds is None else ds.contiguous()
-        return tuple(_backward(dh, ds, w_hs, p_out, saved))
+        return (*_backward(dh, ds, w_hs, p_out, h0, s0, saved), None, None)
 
 
-def recurrence(gx, w_hs, p_out, reverse=False, tables=False):
-    """Outputs and states (N, T, C) of the recurrence over gx from zero state, forward or
-    backward in time; differentiable with exact activations."""
+def recurrence(gx, w_hs, p_out, reverse=False, tables=False, start=None):
+    """Outputs and states (N, T, C) of the recurrence over gx, forward or backward in time, from
+    zero state or from `start`, the outputs and states (N, C) before the first frame it runs
+    over (taken as constants); differentiable with exact activations."""
     if reverse:
-        h, s = recurrence(gx.flip(1), w_hs, p_out, tables=tables)
+        h, s = recurrence(gx.flip(1), w_hs, p_out, tables=tables, start=start)
         return h.flip(1), s.flip(1)
+    if start is None:
+        h0 = s0 = gx.new_zeros(gx.shape[0], p_out.shape[0])
+    else:
+        h0, s0 = (v.detach().to(gx.dtype).contiguous() for v in start)
     if tables or not torch.is_grad_enabled():
-        return tuple(_forward(gx, w_hs, p_out, tables)[:2])
-    return _Recurrence.apply(gx, w_hs, p_out)
+        return tuple(_forward(gx, w_hs, p_out, tables, h0, s0)[:2])
+    return _Recurrence.apply(gx, w_hs, p_out, h0, s0)
 
 
 class Layer(torch.nn.Module):
@@ -149,14 +154,16 @@ class Layer(torch.nn.Module):
         same = torch.arange(self.cells, device=self.peep.device) // self.per_block
         return self.peep[row][:, None] * (same[:, None] == same[None, :]).to(self.peep.dtype)
 
-    def run(self, gx, reverse=False, tables=False, states=False):
-        """Runs over projected inputs gx (N, T, 4C) from zero state; returns the outputs
-        (N, T, C), and with `states` the cell states as well."""
+    def run(self, gx, reverse=False, tables=False, states=False, start=None):
+        """Runs over projected inputs gx (N, T, 4C) from zero state, or from `start` (outputs and
+        states (N, C)); returns the outputs (N, T, C), and with `states` the cell states as
+        well."""
         c = self.cells
         w_rec = self._rows(self.w_rec).T  # (C, 4C)
         peeps = torch.cat([self._peep_matrix(0), self._peep_matrix(1),
                            w_rec.new_zeros(c, 2 * c)], 1)
-        h, s = recurrence(gx, torch.cat([w_rec, peeps], 0), self._peep_matrix(2), reverse, tables)
+        h, s = recurrence(gx, torch.cat([w_rec, peeps], 0), self._peep_matrix(2), reverse, tables,
+                          start)
         return (h, s) if states else h
 
 
@@ -172,18 +179,21 @@ class Net(torch.nn.Module):
     def logits(self, hf, hb):
         return (hf @ self.out_f.T + hb @ self.out_b.T + self.out_bias)[..., 0]
 
-    def forward(self, x):
+    def forward(self, x, start=None):
         """Training pass over sequences x (N, 20k + 20, 39): logits of the first 20k frames
-        (N, 20k), each block's backward pass started from zero at the end of its look-ahead, and
-        the forward layer's cell states over those frames (N, 20k, C)."""
+        (N, 20k), each block's backward pass started from zero at the end of its look-ahead, the
+        forward layer's cell states over those frames (N, 20k, C), and its outputs and states
+        (N, C) at the last of them, from which the forward layer continues with the sequences'
+        next frames when given as `start` for the next pass (otherwise it starts from zero)."""
         n, t, _ = x.shape
         k = (t - LOOKAHEAD) // BLOCK
-        hf, sf = self.fwd.run(self.fwd.project(x[:, :k * BLOCK]), states=True)
+        hf, sf = self.fwd.run(self.fwd.project(x[:, :k * BLOCK]), states=True, start=start)
         gxb = self.bwd.project(x[:, :k * BLOCK + LOOKAHEAD])
         windows = gxb.unfold(1, BLOCK + LOOKAHEAD, BLOCK)  # (N, k, 4C, 40)
         windows = windows.permute(0, 1, 3, 2).reshape(n * k, BLOCK + LOOKAHEAD, -1)
         hb = self.bwd.run(windows, reverse=True)[:, :BLOCK]
-        return self.logits(hf, hb.reshape(n, k * BLOCK, -1)), sf
+        end = (hf[:, -1].detach(), sf[:, -1].detach())
+        return self.logits(hf, hb.reshape(n, k * BLOCK, -1)), sf, end
 
     @torch.no_grad()
     def stream(self, x, tables=False, states=False):

@@ -14,14 +14,13 @@ import net as netmod
 import train
 
 
-def reference_layer(layer, gx_rows, reverse=False):
+def reference_layer(layer, gx_rows, reverse=False, start=None):
     """The layer step by step on gate rows (3B + C, the model file's order), written as plainly as
     the file describes it: one input, forget and output gate per block, peepholes summed over the
-    cells of the block."""
+    cells of the block; from zero or from the outputs and states `start`."""
     b, c, k = layer.blocks, layer.cells, layer.per_block
     n, t, _ = gx_rows.shape
-    h = gx_rows.new_zeros(n, c)
-    s = gx_rows.new_zeros(n, c)
+    h, s = start if start is not None else (gx_rows.new_zeros(n, c), gx_rows.new_zeros(n, c))
     outs, states = [None] * t, [None] * t
     order = range(t - 1, -1, -1) if reverse else range(t)
     for j in order:
@@ -49,27 +48,53 @@ def random_net(blocks, cells, seed=0):
 
 class RecurrenceTest(unittest.TestCase):
     def test_layer_matches_the_gate_row_formula_with_gradients(self):
-        for blocks, cells, reverse in ((1, 1, False), (3, 2, False), (2, 4, True)):
-            with self.subTest(blocks=blocks, cells=cells, reverse=reverse):
+        for blocks, cells, reverse, started in ((1, 1, False, False), (3, 2, False, False),
+                                                (2, 4, True, False), (1, 1, False, True),
+                                                (3, 2, False, True), (2, 4, True, True)):
+            with self.subTest(blocks=blocks, cells=cells, reverse=reverse, started=started):
                 model = random_net(blocks, cells)
                 layer = model.fwd
                 x = torch.randn(3, 17, netmod.INPUTS, dtype=torch.double)
+                # states well beyond the squashing's range, as a long run reaches them
+                start = ((torch.rand(3, layer.cells, dtype=torch.double) * 4 - 2,
+                          torch.randn(3, layer.cells, dtype=torch.double) * 30)
+                         if started else None)
                 weights_h = torch.randn(3, 17, layer.cells, dtype=torch.double)
                 weights_s = torch.randn(3, 17, layer.cells, dtype=torch.double)
 
                 def loss(h, s):
                     return (h * weights_h).sum() + (s * s * weights_s).sum()
 
-                h, s = layer.run(layer.project(x), reverse=reverse, states=True)
+                h, s = layer.run(layer.project(x), reverse=reverse, states=True, start=start)
                 loss(h, s).backward()
                 got = [p.grad.clone() for p in layer.parameters()]
                 layer.zero_grad()
-                h_ref, s_ref = reference_layer(layer, x @ layer.w_in.T, reverse)
+                h_ref, s_ref = reference_layer(layer, x @ layer.w_in.T, reverse, start)
                 loss(h_ref, s_ref).backward()
                 torch.testing.assert_close(h, h_ref, rtol=0, atol=1e-12)
                 torch.testing.assert_close(s, s_ref, rtol=0, atol=1e-12)
                 for g, p in zip(got, layer.parameters()):
                     torch.testing.assert_close(g, p.grad, rtol=1e-9, atol=1e-10)
+
+    def test_pieces_carrying_the_forward_state_give_the_run_over_the_whole(self):
+        model = random_net(3, 2)
+        blocks = (4, 1, 3)
+        x = torch.randn(2, netmod.BLOCK * sum(blocks) + netmod.LOOKAHEAD, netmod.INPUTS,
+                        dtype=torch.double)
+        with torch.no_grad():
+            z, states, (h_end, s_end) = model(x)
+            zs, ss, start, at = [], [], None, 0
+            for k in blocks:  # consecutive pieces, each with the next one's first 20 frames
+                piece = x[:, at:at + netmod.BLOCK * k + netmod.LOOKAHEAD]
+                zp, sp, start = model(piece, start=start)
+                zs.append(zp)
+                ss.append(sp)
+                at += netmod.BLOCK * k
+        torch.testing.assert_close(torch.cat(zs, 1), z, rtol=0, atol=1e-12)
+        torch.testing.assert_close(torch.cat(ss, 1), states, rtol=0, atol=1e-12)
+        torch.testing.assert_close(start[0], h_end, rtol=0, atol=0)
+        torch.testing.assert_close(start[1], s_end, rtol=0, atol=0)
+        torch.testing.assert_close(s_end, states[:, -1], rtol=0, atol=0)
 
     def test_stream_with_tables_stays_within_the_table_step(self):
         model = random_net(2, 2)

@@ -325,7 +325,7 @@ def train_epoch(model, opt, a, recordings, weights, rng, step, steps):
         x, y, m = batch_of(recordings, batches[k])
         if a.noise > 0:
             x = x + a.noise * torch.randn_like(x)
-        z, states = model(x)
+        z, states, _ = model(x)
         loss = (torch.nn.functional.binary_cross_entropy_with_logits(z, y, reduction="none")
                 * m).sum() / m.sum()
         excess = torch.relu(states.abs() - a.state_bound)
