@@ -4,6 +4,7 @@ training sequences and the resumption of arguments."""
 import os
 import tempfile
 import unittest
+import unittest.mock
 
 import numpy as np
 import torch
@@ -148,6 +149,73 @@ class SequencesTest(unittest.TestCase):
                     self.assertEqual(int(mb[k].sum()), score)
                     np.testing.assert_array_equal(yb[k, :score].numpy(), y[start:start + score])
                     self.assertTrue((xb[k, size:, 0] == x[start + size - 1, 0]).all())
+
+
+class StreamsTest(unittest.TestCase):
+    def test_slots_play_the_recordings_on_and_carry_the_forward_state(self):
+        rng = np.random.default_rng(5)
+        recordings = [(rng.standard_normal((n, netmod.INPUTS)),
+                       (rng.random(n) < 0.5).astype(np.int8)) for n in (37, 90, 15, 120, 64)]
+        length, batch = 2 * netmod.BLOCK + netmod.LOOKAHEAD, 3
+        scored = length - netmod.LOOKAHEAD
+        for reset, weights in ((0.0, None), (1.0, None), (0.0, np.array([0, 1, 1, 0, 3.0]))):
+            with self.subTest(reset=reset, weighted=weights is not None):
+                a = train.arguments(["--corpus", "c", "--cache", "k", "--tool", "t",
+                                     "--frames-tool", "f", "--out", "o", "--carry",
+                                     "--carry-reset", str(reset), "--length", str(length),
+                                     "--batch", str(batch), "--lr", "0", "--noise", "0"])
+                model = random_net(2, 2).float()
+                calls, orders = [], []
+
+                def forward(x, start=None, run=model.forward):
+                    out = run(x, start)
+                    calls.append((x, start, out[1].detach()))
+                    return out
+
+                def order_of(*args, draw=train.stream_order):
+                    orders.append(draw(*args))
+                    return orders[-1]
+
+                model.forward = forward
+                opt = torch.optim.AdamW(model.parameters(), lr=0.0)
+                with unittest.mock.patch.object(train, "stream_order", order_of):
+                    _, step, peak = train.train_streams(model, opt, a, recordings, weights,
+                                                        np.random.default_rng(1), 7, 100)
+                del model.forward
+                frames = sum(len(x) for x, _ in recordings)
+                self.assertEqual(step - 7, len(calls))
+                self.assertGreaterEqual(len(calls) * batch * scored, frames)
+                self.assertLess((len(calls) - 1) * batch * scored, frames)
+                if weights is not None:
+                    self.assertTrue(set(orders[0]) <= {1, 2, 4})
+                else:
+                    self.assertEqual(sorted(orders[0][:len(recordings)]),
+                                     list(range(len(recordings))))
+                stream = np.concatenate([recordings[r][0] for r in orders[0]]).astype(np.float32)
+                labels = np.concatenate([recordings[r][1] for r in orders[0]])
+                ends = np.cumsum([len(recordings[r][1]) for r in orders[0]])
+                span = len(calls) * scored
+                with torch.no_grad():
+                    for k in range(batch):
+                        pieces = torch.stack([x[k] for x, _, _ in calls])
+                        first = k * span + np.arange(len(calls))[:, None] * scored
+                        np.testing.assert_array_equal(
+                            pieces.numpy(), stream[first + np.arange(length)])
+                        _, y, m = train.stream_batch(recordings, orders[0], ends, first[:, 0],
+                                                     length, scored)
+                        np.testing.assert_array_equal(y.numpy(), labels[first + np.arange(scored)])
+                        self.assertTrue((m == 1).all())
+                        states = torch.cat([s[k] for _, _, s in calls])
+                        if reset == 0.0:
+                            whole = torch.from_numpy(stream[k * span:k * span + span + 20])
+                            expected = model(whole[None])[1][0]
+                        else:
+                            expected = torch.cat(list(model(pieces)[1]))
+                            self.assertTrue(all(start is None or not start[1].any()
+                                                for _, start, _ in calls))
+                        torch.testing.assert_close(states, expected, rtol=0, atol=1e-5)
+                self.assertAlmostEqual(peak, float(torch.cat([s for _, _, s in calls]).abs()
+                                                   .max()), places=6)
 
 
 class BiasObjectiveTest(unittest.TestCase):

@@ -12,7 +12,12 @@ families) where the model marks most non-speech as speech are drawn more often i
 Everything follows epochs and steps: the learning rate falls on a cosine over the steps of
 --epochs epochs; --minutes only stops a run early. After every epoch a checkpoint holds the
 model, the optimiser, the random state, the epoch, the best state so far and every argument;
---resume continues from one."""
+--resume continues from one.
+
+Training sequences start the forward layer from zero, while tarvik runs it over a whole recording.
+With --carry every batch slot is a stream instead: recordings one after another, cut into
+consecutive sequences, the forward layer's output and state carried from each into the next, so
+that training (and the penalty on large states) sees the states of long runs."""
 import argparse
 import ctypes
 import math
@@ -78,6 +83,43 @@ def batch_of(recordings, pieces):
         xs[k, size:] = x[s + size - 1]
         ys[k, :scored] = y[s:s + scored]
         ms[k, :scored] = 1
+    return torch.from_numpy(xs), torch.from_numpy(ys), torch.from_numpy(ms)
+
+
+def stream_order(recordings, weights, rng, frames):
+    """Recordings (indices) one after another for at least `frames` frames: every recording once
+    in random order, again as often as needed, or drawn by `weights` x their frames."""
+    sizes = np.array([len(x) for x, _ in recordings])
+    p = None if weights is None else weights * sizes / (weights * sizes).sum()
+    order, total = [], 0
+    while total < frames:
+        more = (rng.permutation(len(recordings)) if p is None
+                else rng.choice(len(recordings), len(recordings), p=p))
+        order += more.tolist()
+        total += int(sizes[more].sum())
+    return order
+
+
+def stream_batch(recordings, order, ends, starts, size, scored):
+    """Inputs (N, size, 39), labels and mask (N, size - 20) of pieces of the stream that plays
+    the recordings of `order` one after another (their frames ending at `ends`), starting at
+    `starts` and scored on their first `scored` frames."""
+    xs = np.empty((len(starts), size, data.FEATURES), np.float32)
+    ys = np.zeros((len(starts), size - netmod.LOOKAHEAD), np.float32)
+    ms = np.zeros_like(ys)
+    ms[:, :scored] = 1
+    for k, at in enumerate(starts):
+        done = 0
+        i = int(np.searchsorted(ends, at, "right"))
+        while done < size:
+            x, y = recordings[order[i]]
+            offset = at + done - (ends[i] - len(x))
+            take = min(size - done, len(x) - offset)
+            xs[k, done:done + take] = x[offset:offset + take]
+            keep = max(0, min(take, scored - done))
+            ys[k, done:done + keep] = y[offset:offset + keep]
+            done += take
+            i += 1
     return torch.from_numpy(xs), torch.from_numpy(ys), torch.from_numpy(ms)
 
 
@@ -171,7 +213,16 @@ def arguments(argv=None):
                    help="stop this run after the epoch that passes M minutes (0: no cap)")
     p.add_argument("--length", type=int, default=3020,
                    help="frames per training sequence (20k + 20); longer recordings are cut")
-    p.add_argument("--batch", type=int, default=32)
+    p.add_argument("--batch", type=int, default=32, help="sequences per step (with --carry: "
+                   "streams)")
+    p.add_argument("--carry", action="store_true",
+                   help="train on streams: each batch slot plays recordings one after another, "
+                        "cut into consecutive sequences of --length frames (overlapping by the "
+                        "20 look-ahead frames), the forward layer carrying its output and state "
+                        "from one sequence into the slot's next; every slot starts from zero at "
+                        "the beginning of an epoch")
+    p.add_argument("--carry-reset", type=float, default=0.05,
+                   help="with --carry: chance that a slot's next sequence starts from zero")
     p.add_argument("--lr", type=float, default=5e-3)
     p.add_argument("--noise", type=float, default=0.2,
                    help="standard deviation of Gaussian noise added to the normalised inputs")
@@ -259,6 +310,14 @@ def main():
         model.load_state_dict({k: v.float() for k, v in init.state_dict().items()})
 
     steps_per_epoch = math.ceil(len(sequences(raw["train"], rng, a.length)) / a.batch)
+    carry_steps = math.ceil(frames / (a.batch * (a.length - netmod.LOOKAHEAD)))
+    if a.resume and bool(saved["args"].get("carry")) != a.carry:
+        # the same place on the learning-rate schedule in steps of the other kind
+        before, after = ((steps_per_epoch, carry_steps) if a.carry
+                         else (carry_steps, steps_per_epoch))
+        step = round(step * after / before)
+    if a.carry:
+        steps_per_epoch = carry_steps
     start = time.time()
     while epoch < a.epochs and (a.minutes <= 0 or time.time() - start < a.minutes * 60):
         epoch += 1
@@ -274,8 +333,9 @@ def main():
                               a.own_share if epoch >= a.own_epoch else 0.0, nospeech,
                               epoch >= a.own_nospeech_epoch)
         t = time.time()
-        loss, step, peak = train_epoch(model, opt, a, recordings, weights, rng, step,
-                                       steps_per_epoch * a.epochs)
+        epoch_pass = train_streams if a.carry else train_epoch
+        loss, step, peak = epoch_pass(model, opt, a, recordings, weights, rng, step,
+                                      steps_per_epoch * a.epochs)
         took = time.time() - t
         score, shift, table = validate(model, mean, std, a, dirs["valid"], rows["valid"], refs)
         if score > best["score"]:
@@ -320,25 +380,58 @@ def train_epoch(model, opt, a, recordings, weights, rng, step, steps):
     batches = [pieces[i:i + a.batch] for i in range(0, len(pieces), a.batch)]
     total, count, peak = 0.0, 0, 0.0
     for k in rng.permutation(len(batches)):
-        for g in opt.param_groups:
-            g["lr"] = learning_rate(a, step, steps)
         x, y, m = batch_of(recordings, batches[k])
-        if a.noise > 0:
-            x = x + a.noise * torch.randn_like(x)
-        z, states, _ = model(x)
-        loss = (torch.nn.functional.binary_cross_entropy_with_logits(z, y, reduction="none")
-                * m).sum() / m.sum()
-        excess = torch.relu(states.abs() - a.state_bound)
-        penalty = (excess * excess * m[..., None]).sum() / (m.sum() * states.shape[-1])
-        opt.zero_grad()
-        (loss + a.state_penalty * penalty).backward()
-        torch.nn.utils.clip_grad_norm_(model.parameters(), 1.0)
-        opt.step()
+        loss, states, _ = train_step(model, opt, a, x, y, m, None, step, steps)
         step += 1
-        total += loss.item() * len(batches[k])
+        total += loss * len(batches[k])
         count += len(batches[k])
         peak = max(peak, float((states.abs() * m[..., None]).max()))
     return total / count, step, peak
+
+
+def train_streams(model, opt, a, recordings, weights, rng, step, steps):
+    """One pass of --batch streams over as many frames as the recordings hold: the recordings
+    (drawn by `weights` when given, each once otherwise) played one after another and dealt
+    out to the slots in equal spans, each span cut into consecutive sequences of --length
+    frames. The forward layer carries its output and state at the end of a sequence's scored
+    frames into the slot's next sequence, all slots starting from zero, each later sequence
+    from zero with chance --carry-reset. Returns what train_epoch does."""
+    scored = a.length - netmod.LOOKAHEAD
+    frames = sum(len(x) for x, _ in recordings)
+    per_slot = math.ceil(frames / (a.batch * scored))
+    span = per_slot * scored
+    order = stream_order(recordings, weights, rng, a.batch * span + netmod.LOOKAHEAD)
+    ends = np.cumsum([len(recordings[r][0]) for r in order])
+    total, peak, start = 0.0, 0.0, None
+    for j in range(per_slot):
+        starts = [k * span + j * scored for k in range(a.batch)]
+        x, y, m = stream_batch(recordings, order, ends, starts, a.length, scored)
+        loss, states, end = train_step(model, opt, a, x, y, m, start, step, steps)
+        keep = torch.from_numpy(rng.random(a.batch) >= a.carry_reset).to(end[1].dtype)[:, None]
+        start = (end[0] * keep, end[1] * keep)
+        step += 1
+        total += loss
+        peak = max(peak, float(states.abs().max()))
+    return total / per_slot, step, peak
+
+
+def train_step(model, opt, a, x, y, m, start, step, steps):
+    """One optimiser step on inputs x, labels y and mask m, the forward layer from `start`;
+    returns the loss, the forward cell states and the forward layer's last output and state."""
+    for g in opt.param_groups:
+        g["lr"] = learning_rate(a, step, steps)
+    if a.noise > 0:
+        x = x + a.noise * torch.randn_like(x)
+    z, states, end = model(x, start)
+    loss = (torch.nn.functional.binary_cross_entropy_with_logits(z, y, reduction="none")
+            * m).sum() / m.sum()
+    excess = torch.relu(states.abs() - a.state_bound)
+    penalty = (excess * excess * m[..., None]).sum() / (m.sum() * states.shape[-1])
+    opt.zero_grad()
+    (loss + a.state_penalty * penalty).backward()
+    torch.nn.utils.clip_grad_norm_(model.parameters(), 1.0)
+    opt.step()
+    return loss.item(), states, end
 
 
 if __name__ == "__main__":
