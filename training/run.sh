@@ -30,7 +30,8 @@
 #   --help             prints this text and the training options
 # Training options (training/model/train.py, which holds their defaults), among them --epochs,
 # --minutes (a cap on the run, not the schedule), --blocks, --cells, --threads, --length,
-# --batch, --lr, --noise, --weight-decay, are passed to the trainer as they are.
+# --batch, --lr, --noise, --weight-decay, --carry, --carry-reset, are passed to the trainer as
+# they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
