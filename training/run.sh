@@ -68,6 +68,7 @@ while [ $# -gt 0 ]; do
             echo
             /usr/bin/python3 training/model/train.py --help | sed -n '/^options:/,$p'
             exit 0 ;;
+        --carry) training_options+=("$1"); shift ;;
         --*) training_options+=("$1" "$2"); shift 2 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac
