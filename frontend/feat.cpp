@@ -178,7 +178,8 @@ bool Feat::takeAhead(const double* in, int samples_left) {
 }
 
 // At a steady distance from the previous frame, with all of the next FRAME_LANES frames in the
-// samples left: those frames at once, the first into `output`.
+// samples left and within what a frame of a file source can read: those frames at once, the
+// first into `output`.
 bool Feat::computeAhead(const double* in, int samples_left, const double* previous) {
     const std::uintptr_t distance = addressOf(in) - addressOf(previous);
     if (previous == nullptr || addressOf(in) <= addressOf(previous) ||
@@ -186,7 +187,8 @@ bool Feat::computeAhead(const double* in, int samples_left, const double* previo
         return false;
     }
     const int step = static_cast<int>(distance / sizeof(double));
-    if (samples_left < (FRAME_LANES - 1) * step + frame_len) return false;
+    const int span = (FRAME_LANES - 1) * step + frame_len;
+    if (samples_left < span || span > Signal::FRAME_REACH) return false;
     processFrames(in, step);
     ahead_in = in;
     ahead_step = step;

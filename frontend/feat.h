@@ -48,8 +48,9 @@ class Feat : public FE {
     // `in` is the frame's first sample; in[0 ... min(frame_len, samples_left) - 1] is read. A
     // null `in` returns null and changes nothing. When the frames come at a steady distance, the
     // stage computes the next FRAME_LANES frames at once, side by side (reading samples up to
-    // samples_left), and answers the calls for the following ones from those, after checking
-    // that each call is for the same samples, unchanged; the values are the same bits either way.
+    // samples_left, and no more than Signal::FRAME_REACH), and answers the calls for the following
+    // ones from those, after checking that each call is for the same samples, unchanged; the values
+    // are the same bits either way.
     double* process(const double* in, int samples_left) override;
     int getDim() const override;  // feat_dim
     void reset() override;        // nothing to drop
