@@ -160,13 +160,12 @@ std::uintptr_t addressOf(const double* p) { return reinterpret_cast<std::uintptr
 
 }  // namespace
 
-// The next frame computed ahead, when `in` is it: the same place, the same samples left and the
-// same samples, to the bit.
+// The next frame computed ahead, when `in` is it: the same samples left and the same samples, to
+// the bit, wherever they lie (a source may have moved them).
 bool Feat::takeAhead(const double* in, int samples_left) {
     if (ahead_next >= ahead_count) return false;
     const int offset = ahead_next * ahead_step;
-    if (addressOf(in) != addressOf(ahead_in) + offset * sizeof(double) ||
-        samples_left != ahead_left - offset ||
+    if (samples_left != ahead_left - offset ||
         std::memcmp(in, ahead_samples.data() + offset, sizeof(double) * frame_len) != 0) {
         ahead_count = ahead_next = 0;
         return false;
@@ -190,7 +189,6 @@ bool Feat::computeAhead(const double* in, int samples_left, const double* previo
     const int span = (FRAME_LANES - 1) * step + frame_len;
     if (samples_left < span || span > Signal::FRAME_REACH) return false;
     processFrames(in, step);
-    ahead_in = in;
     ahead_step = step;
     ahead_left = samples_left;
     ahead_count = FRAME_LANES;

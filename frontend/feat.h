@@ -125,10 +125,9 @@ class Feat : public FE {
                                       // chan_begin[c + 1] - 1
     std::vector<double> cep_sums;     // the DCT sums, a whole number of tiles
 
-    // Frames computed ahead, side by side: ahead_count frames from ahead_in, ahead_step apart,
-    // the first with ahead_left samples left; ahead_next is the next one to answer.
+    // Frames computed ahead, side by side: ahead_count frames ahead_step apart, the first with
+    // ahead_left samples left; ahead_next is the next one to answer.
     const double* last_in = nullptr;
-    const double* ahead_in = nullptr;
     int ahead_step = 0;
     int ahead_left = 0;
     int ahead_count = 0;

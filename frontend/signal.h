@@ -23,7 +23,7 @@ class Signal {
   public:
     static constexpr int SAMP_FREQ = 16000;  // Hz, assumed for every source
     // Samples readable through a frame of a file source (see above), at the least.
-    static constexpr int FRAME_REACH = 8192;
+    static constexpr int FRAME_REACH = 4096;
 
     // Results of loadFile: LOAD_OK, LOAD_NO_LABELS and LOAD_BAD_LABELS append the source (the
     // latter two without reference intervals), the others change nothing.

@@ -294,6 +294,18 @@ TEST(FeatTest, FramesComputedAheadAreThoseOfOneFrameAtATime) {
     feat.process(samples.data() + 1480, total - 1480);
     const double* out = feat.process(samples.data() + 1640, 400);
     EXPECT_EQ(std::vector<double>(out, out + 13), frameAlone(samples.data() + 1640, 400));
+
+    // The walk going on in a copy of the samples, one of them changed, as when a source moves its
+    // frames: each frame has the values of the samples where it now lies.
+    std::vector<double> copy = samples;
+    copy[2120 + 5] = -copy[2120 + 5];
+    feat.process(samples.data() + 1640, total - 1640);
+    feat.process(samples.data() + 1800, total - 1800);
+    for (int at = 1960; at <= 2600; at += 160) {
+        out = feat.process(copy.data() + at, total - at);
+        ASSERT_EQ(std::vector<double>(out, out + 13), frameAlone(copy.data() + at, total - at))
+            << at;
+    }
 }
 
 }  // namespace
