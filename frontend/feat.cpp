@@ -60,8 +60,9 @@ Feat::~Feat() = default;
 bool Feat::parametersUsable() const {
     const int energy_values = energy_mode != 0 ? 1 : 0;
     return FftTables::sizeUsable(fft_size) && frame_len >= 2 && fft_size >= frame_len &&
-           num_filters >= 1 && cep_lifter >= 1 && 0 <= low_freq && low_freq < high_freq &&
-           high_freq <= nyquist_freq && num_ceps >= 0 && num_ceps + energy_values <= feat_dim;
+           frame_len <= Signal::FRAME_REACH && num_filters >= 1 && cep_lifter >= 1 &&
+           0 <= low_freq && low_freq < high_freq && high_freq <= nyquist_freq && num_ceps >= 0 &&
+           num_ceps + energy_values <= feat_dim;
 }
 
 void Feat::allocBuffers() {

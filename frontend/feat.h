@@ -41,7 +41,8 @@ class Feat : public FE {
     explicit Feat(int FE_FeatSet);
     // Parameters outside their limits (fft_size a power of two >= frame_len >= 2, num_filters >= 1,
     // cep_lifter >= 1, 0 <= low_freq < high_freq <= nyquist_freq, num_ceps (+1 with an energy
-    // value) <= feat_dim) give a stage whose `process` always returns null.
+    // value) <= feat_dim, and frame_len no more than a frame of a file source can read,
+    // Signal::FRAME_REACH) give a stage whose `process` always returns null.
     Feat(int frame_len, int fft_size, int feat_dim, int num_ceps, int num_filters, int cep_lifter,
          int low_freq, int high_freq, int nyquist_freq, double preemph, int energy_mode);
 

@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "frontend/signal.h"
+
 namespace tarvik {
 namespace {
 
@@ -223,6 +225,8 @@ TEST(FeatTest, ParametersOutsideTheLimitsGiveNoFrame) {
         {"band above nyquist", Feat(400, 512, 13, 12, 40, 22, 64, 9000, 8000, 0.97, 3)},
         {"no filter", Feat(400, 512, 13, 12, 0, 22, 64, 8000, 8000, 0.97, 3)},
         {"too many cepstra", Feat(400, 512, 13, 13, 40, 22, 64, 8000, 8000, 0.97, 3)},
+        {"frame beyond a file frame's reach", Feat(Signal::FRAME_REACH + 1, 2 * Signal::FRAME_REACH,
+                                                   13, 12, 40, 22, 64, 8000, 8000, 0.97, 3)},
     };
     GetCapturedStdout();
     const std::vector<double> frame = randomSamples(400, 9);
