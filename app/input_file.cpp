@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <streambuf>
-#include <vector>
 
 namespace tarvik {
 
@@ -38,7 +38,9 @@ std::string fileKind(unsigned mode) {
 // A read-only stream buffer over a file descriptor that it owns.
 class InputFile::Buffer : public std::streambuf {
   public:
-    explicit Buffer(int fd) : fd(fd), bytes(BUFFER_BYTES) { setg(start(), start(), start()); }
+    explicit Buffer(int fd) : fd(fd), bytes(std::make_unique_for_overwrite<char[]>(BUFFER_BYTES)) {
+        setg(start(), start(), start());
+    }
     ~Buffer() override { ::close(fd); }
 
     int descriptor() const { return fd; }
@@ -47,7 +49,7 @@ class InputFile::Buffer : public std::streambuf {
   protected:
     int_type underflow() override {
         if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-        const ssize_t got = readSome(start(), bytes.size());
+        const ssize_t got = readSome(start(), BUFFER_BYTES);
         if (got <= 0) return traits_type::eof();
         setg(start(), start(), start() + got);
         return traits_type::to_int_type(*gptr());
@@ -60,7 +62,7 @@ class InputFile::Buffer : public std::streambuf {
         if (done > 0) std::memcpy(out, gptr(), static_cast<std::size_t>(done));
         gbump(static_cast<int>(done));
         while (done < count) {
-            if (count - done < static_cast<std::streamsize>(bytes.size())) {
+            if (count - done < static_cast<std::streamsize>(BUFFER_BYTES)) {
                 if (traits_type::eq_int_type(underflow(), traits_type::eof())) break;
                 const std::streamsize some =
                     std::min<std::streamsize>(count - done, egptr() - gptr());
@@ -99,7 +101,7 @@ class InputFile::Buffer : public std::streambuf {
   private:
     static constexpr std::size_t BUFFER_BYTES = 1 << 16;
 
-    char* start() { return bytes.data(); }
+    char* start() { return bytes.get(); }
 
     // One read(2), repeated when a signal interrupts it; the first error is kept.
     ssize_t readSome(char* out, std::size_t count) {
@@ -113,7 +115,7 @@ class InputFile::Buffer : public std::streambuf {
     }
 
     int fd;
-    std::vector<char> bytes;
+    std::unique_ptr<char[]> bytes;  // not zeroed: only what a read fills is touched
     int read_error = 0;
 };
 

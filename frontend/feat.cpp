@@ -60,8 +60,9 @@ Feat::~Feat() = default;
 bool Feat::parametersUsable() const {
     const int energy_values = energy_mode != 0 ? 1 : 0;
     return FftTables::sizeUsable(fft_size) && frame_len >= 2 && fft_size >= frame_len &&
-           num_filters >= 1 && cep_lifter >= 1 && 0 <= low_freq && low_freq < high_freq &&
-           high_freq <= nyquist_freq && num_ceps >= 0 && num_ceps + energy_values <= feat_dim;
+           frame_len <= Signal::FRAME_REACH && num_filters >= 1 && cep_lifter >= 1 &&
+           0 <= low_freq && low_freq < high_freq && high_freq <= nyquist_freq && num_ceps >= 0 &&
+           num_ceps + energy_values <= feat_dim;
 }
 
 void Feat::allocBuffers() {
@@ -160,13 +161,12 @@ std::uintptr_t addressOf(const double* p) { return reinterpret_cast<std::uintptr
 
 }  // namespace
 
-// The next frame computed ahead, when `in` is it: the same place, the same samples left and the
-// same samples, to the bit.
+// The next frame computed ahead, when `in` is it: the same samples left and the same samples, to
+// the bit, wherever they lie (a source may have moved them).
 bool Feat::takeAhead(const double* in, int samples_left) {
     if (ahead_next >= ahead_count) return false;
     const int offset = ahead_next * ahead_step;
-    if (addressOf(in) != addressOf(ahead_in) + offset * sizeof(double) ||
-        samples_left != ahead_left - offset ||
+    if (samples_left != ahead_left - offset ||
         std::memcmp(in, ahead_samples.data() + offset, sizeof(double) * frame_len) != 0) {
         ahead_count = ahead_next = 0;
         return false;
@@ -178,7 +178,8 @@ bool Feat::takeAhead(const double* in, int samples_left) {
 }
 
 // At a steady distance from the previous frame, with all of the next FRAME_LANES frames in the
-// samples left: those frames at once, the first into `output`.
+// samples left and within what a frame of a file source can read: those frames at once, the
+// first into `output`.
 bool Feat::computeAhead(const double* in, int samples_left, const double* previous) {
     const std::uintptr_t distance = addressOf(in) - addressOf(previous);
     if (previous == nullptr || addressOf(in) <= addressOf(previous) ||
@@ -186,9 +187,9 @@ bool Feat::computeAhead(const double* in, int samples_left, const double* previo
         return false;
     }
     const int step = static_cast<int>(distance / sizeof(double));
-    if (samples_left < (FRAME_LANES - 1) * step + frame_len) return false;
+    const int span = (FRAME_LANES - 1) * step + frame_len;
+    if (samples_left < span || span > Signal::FRAME_REACH) return false;
     processFrames(in, step);
-    ahead_in = in;
     ahead_step = step;
     ahead_left = samples_left;
     ahead_count = FRAME_LANES;

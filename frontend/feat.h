@@ -41,15 +41,17 @@ class Feat : public FE {
     explicit Feat(int FE_FeatSet);
     // Parameters outside their limits (fft_size a power of two >= frame_len >= 2, num_filters >= 1,
     // cep_lifter >= 1, 0 <= low_freq < high_freq <= nyquist_freq, num_ceps (+1 with an energy
-    // value) <= feat_dim) give a stage whose `process` always returns null.
+    // value) <= feat_dim, and frame_len no more than a frame of a file source can read,
+    // Signal::FRAME_REACH) give a stage whose `process` always returns null.
     Feat(int frame_len, int fft_size, int feat_dim, int num_ceps, int num_filters, int cep_lifter,
          int low_freq, int high_freq, int nyquist_freq, double preemph, int energy_mode);
 
     // `in` is the frame's first sample; in[0 ... min(frame_len, samples_left) - 1] is read. A
     // null `in` returns null and changes nothing. When the frames come at a steady distance, the
     // stage computes the next FRAME_LANES frames at once, side by side (reading samples up to
-    // samples_left), and answers the calls for the following ones from those, after checking
-    // that each call is for the same samples, unchanged; the values are the same bits either way.
+    // samples_left, and no more than Signal::FRAME_REACH), and answers the calls for the following
+    // ones from those, after checking that each call is for the same samples, unchanged; the values
+    // are the same bits either way.
     double* process(const double* in, int samples_left) override;
     int getDim() const override;  // feat_dim
     void reset() override;        // nothing to drop
@@ -124,10 +126,9 @@ class Feat : public FE {
                                       // chan_begin[c + 1] - 1
     std::vector<double> cep_sums;     // the DCT sums, a whole number of tiles
 
-    // Frames computed ahead, side by side: ahead_count frames from ahead_in, ahead_step apart,
-    // the first with ahead_left samples left; ahead_next is the next one to answer.
+    // Frames computed ahead, side by side: ahead_count frames ahead_step apart, the first with
+    // ahead_left samples left; ahead_next is the next one to answer.
     const double* last_in = nullptr;
-    const double* ahead_in = nullptr;
     int ahead_step = 0;
     int ahead_left = 0;
     int ahead_count = 0;

@@ -37,17 +37,15 @@ void adviseHugePages(void* buffer, std::size_t bytes) {
 unsigned readU16(const unsigned char* bytes) { return bytes[0] | (bytes[1] << 8); }
 
 // Reads up to `count` 16-bit little-endian samples into `out`; returns the samples read.
-long long readSamples(std::istream& file, double* out, long long count) {
-    std::vector<unsigned char> bytes(2 * READ_CHUNK_SAMPLES);
+long long readSamples(std::istream& file, int16_t* out, long long count) {
     long long done = 0;
     while (done < count) {
         const long long want = std::min<long long>(count - done, READ_CHUNK_SAMPLES);
-        file.read(reinterpret_cast<char*>(bytes.data()), 2 * want);
+        auto* bytes = reinterpret_cast<unsigned char*>(out + done);
+        file.read(reinterpret_cast<char*>(bytes), 2 * want);
         const long long got = file.gcount() / 2;
-        for (long long i = 0; i < got; ++i) {
-            const auto value = static_cast<int16_t>(readU16(&bytes[2 * i]));
-            out[done + i] = value;
-        }
+        for (long long i = 0; i < got; ++i)
+            out[done + i] = static_cast<int16_t>(readU16(&bytes[2 * i]));
         done += got;
         if (got < want) break;
     }
@@ -105,10 +103,10 @@ int Signal::loadSamples(const std::string& path, bool has_header) {
     const long long count = layout.count;
     if (count > INT_MAX - TRAILING_ZEROS) return refuseLoad(LOAD_TOO_LONG);
     // A file shorter than its header gives a negative count and no sample is read.
-    std::unique_ptr<double[]> buffer(new (std::nothrow) double[count + TRAILING_ZEROS]);
+    std::unique_ptr<int16_t[]> buffer(new (std::nothrow) int16_t[count + TRAILING_ZEROS]);
     if (!buffer) return refuseLoad(LOAD_NO_MEMORY);
     adviseHugePages(buffer.get(),
-                    sizeof(double) * static_cast<std::size_t>(count + TRAILING_ZEROS));
+                    sizeof(int16_t) * static_cast<std::size_t>(count + TRAILING_ZEROS));
     long long read = 0;
     if (count > 0) {
         file.clear();
@@ -116,15 +114,17 @@ int Signal::loadSamples(const std::string& path, bool has_header) {
         read = readSamples(file, buffer.get(), count);
         if (input.readFailed()) return refuseLoad(LOAD_CANNOT_OPEN, input.failure());
     }
-    std::fill(buffer.get() + read, buffer.get() + count + TRAILING_ZEROS, 0.0);
-    appendSource(std::move(buffer), static_cast<int>(count), path);
+    std::fill(buffer.get() + read, buffer.get() + count + TRAILING_ZEROS, int16_t{0});
+    appendSource(static_cast<int>(count), path);
+    stored.back() = std::move(buffer);
     return LOAD_OK;
 }
 
-void Signal::appendSource(std::unique_ptr<double[]> buffer, int count, const std::string& name) {
+void Signal::appendSource(int count, const std::string& name) {
     source_names.push_back(name);
     sample_counts.push_back(count);
-    samples.push_back(std::move(buffer));
+    samples.emplace_back();
+    stored.emplace_back();
     frame_counts.push_back(0);
     first_frames.push_back(0);
     interval_counts.push_back(0);
@@ -139,8 +139,10 @@ void Signal::loadBuffer(const double* data, int count) {
     if (count < 0) return;
     std::unique_ptr<double[]> buffer(new double[count]());
     if (data != nullptr) std::copy(data, data + count, buffer.get());
-    if (sourceCount() == 0) appendSource(nullptr, 0, "");
+    if (sourceCount() == 0) appendSource(0, "");
     samples[0] = std::move(buffer);
+    stored[0].reset();
+    if (window_source == 0) window_source = -1;
     sample_counts[0] = count;
     source_names[0] = "Memory Buffer";
     if (frame_ms != 0) computeFrames(frame_ms, overlap);
@@ -180,14 +182,34 @@ void Signal::computeFrames(int new_frame_ms, double new_overlap) {
     placeIntervals();
 }
 
-const double* Signal::yieldFrame(int source, int frame, int* samples_left) const {
+int Signal::readableSamples() const { return std::max(FRAME_REACH, frame_samples); }
+
+const double* Signal::yieldFrame(int source, int frame, int* samples_left) {
     if (source < 0 || source >= sourceCount() || frame < 0 || frame >= frame_counts[source] ||
-        !samples[source]) {
+        (!samples[source] && !stored[source])) {
         return nullptr;
     }
     const int offset = frame * stepSamples();
     if (samples_left != nullptr) *samples_left = sample_counts[source] - offset;
-    return samples[source].get() + offset;
+    if (samples[source]) return samples[source].get() + offset;
+    return fromWindow(source, offset);
+}
+
+// The window holds three reaches, so that it moves once per two reaches of frames walked in
+// order. A frame whose reach lies outside it starts it anew at the frame's first sample.
+const double* Signal::fromWindow(int source, int offset) {
+    const int reach = readableSamples();
+    const int buffer_end = sample_counts[source] + TRAILING_ZEROS;
+    const int needed_end = offset + std::min(reach, buffer_end - offset);
+    const int window_end = window_begin + static_cast<int>(window.size());
+    if (source != window_source || offset < window_begin || needed_end > window_end) {
+        const auto length = std::min(3LL * reach, static_cast<long long>(buffer_end - offset));
+        const int16_t* from = stored[source].get() + offset;
+        window.assign(from, from + length);
+        window_source = source;
+        window_begin = offset;
+    }
+    return window.data() + (offset - window_begin);
 }
 
 const double* Signal::searchFrom(int source, int* samples_left) {
@@ -261,6 +283,9 @@ int Signal::alwaysZero() const { return 0; }
 
 void Signal::freeSamples() {
     for (auto& buffer : samples) buffer.reset();
+    for (auto& buffer : stored) buffer.reset();
+    window = {};
+    window_source = -1;
 }
 
 }  // namespace tarvik

@@ -1,9 +1,15 @@
 // Audio sources held as sample buffers and their division into overlapping frames.
 //
 // Every frame operation yields a FrameSpan: it returns a pointer to the frame's first sample
-// inside its source's buffer (null: no frame) and writes `samples_left`, the loaded samples from
-// there to the end of the source, through its out-parameter (left unwritten on null). The pointer
-// stays valid until the buffer is released (freeSamples, loadBuffer on source 0, destruction).
+// (null: no frame) and writes `samples_left`, the loaded samples from there to the end of the
+// source, through its out-parameter (left unwritten on null).
+//
+// A source from memory is a buffer of doubles, and the pointer points into it until the buffer is
+// released (freeSamples, loadBuffer on source 0, destruction). A source read from a file keeps its
+// samples as the 16-bit values they are; its frames are handed out as doubles from a window of
+// consecutive samples converted on demand. Through such a pointer at least readableSamples()
+// samples can be read, or up to the end of the source's trailing zeros when that comes first; the
+// pointer holds them until the next frame operation, which may move the window.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +22,8 @@ namespace tarvik {
 class Signal {
   public:
     static constexpr int SAMP_FREQ = 16000;  // Hz, assumed for every source
+    // Samples readable through a frame of a file source (see above), at the least.
+    static constexpr int FRAME_REACH = 4096;
 
     // Results of loadFile: LOAD_OK, LOAD_NO_LABELS and LOAD_BAD_LABELS append the source (the
     // latter two without reference intervals), the others change nothing.
@@ -42,16 +50,16 @@ class Signal {
     Signal& operator=(const Signal&) = delete;
 
     // Appends one source: the 16-bit little-endian samples of the file, unscaled, followed by 500
-    // zeros. With `has_header` the samples are those of a RIFF/WAVE file's data chunk (a file that
-    // begins with "RIFF" but is shorter than 44 bytes or whose chunks are cut short gives
-    // LOAD_SHORT_HEADER; one that is not 16 kHz mono 16-bit PCM, and any other known container,
-    // LOAD_BAD_FORMAT; see signal_header.h), or of any other file behind 44 header bytes skipped
-    // unread; without it, the whole file. Samples that cannot be allocated give LOAD_NO_MEMORY.
-    // A non-empty `labels_path` names a TextGrid whose first
-    // interval tier gives the source's reference intervals (see textgrid_reader.h for what is
-    // refused). A directory, and a file that cannot be seeked (a pipe), cannot be opened; a
-    // read that fails is LOAD_CANNOT_OPEN as well. A file shorter than its header gives a negative
-    // sample count and no frame. Does not run the framing, which places the intervals on frames.
+    // zeros; frames read them as doubles. With `has_header` the samples are those of a RIFF/WAVE
+    // file's data chunk (a file that begins with "RIFF" but is shorter than 44 bytes or whose
+    // chunks are cut short gives LOAD_SHORT_HEADER; one that is not 16 kHz mono 16-bit PCM, and any
+    // other known container, LOAD_BAD_FORMAT; see signal_header.h), or of any other file behind 44
+    // header bytes skipped unread; without it, the whole file. Samples that cannot be allocated
+    // give LOAD_NO_MEMORY. A non-empty `labels_path` names a TextGrid whose first interval tier
+    // gives the source's reference intervals (see textgrid_reader.h for what is refused). A
+    // directory, and a file that cannot be seeked (a pipe), cannot be opened; a read that fails is
+    // LOAD_CANNOT_OPEN as well. A file shorter than its header gives a negative sample count and no
+    // frame. Does not run the framing, which places the intervals on frames.
     int loadFile(const std::string& path, const std::string& labels_path, bool has_header);
     // Gives source 0 (created when there is none) a buffer of `count` samples copied from `data`
     // (zeros when `data` is null), named "Memory Buffer", and re-runs the framing unless frame_ms
@@ -68,6 +76,9 @@ class Signal {
     // Frames of 16 * frame_ms samples, every 16 * frame_ms - round(overlap * frame) samples; a
     // source of n samples has n / step frames (0 when the step is not positive).
     void computeFrames(int frame_ms, double overlap);
+    // Samples readable through a frame of a file source: FRAME_REACH, or a whole frame when that
+    // is longer.
+    int readableSamples() const;
 
     // Frame 0 of the first source that has frames.
     const double* firstFrame(int* samples_left);
@@ -127,8 +138,9 @@ class Signal {
     int stepSamples() const { return frame_samples - overlap_samples; }
     int loadSamples(const std::string& path, bool has_header);
     int refuseLoad(int result, std::string reason = "");
-    void appendSource(std::unique_ptr<double[]> buffer, int count, const std::string& name);
-    const double* yieldFrame(int source, int frame, int* samples_left) const;
+    void appendSource(int count, const std::string& name);
+    const double* yieldFrame(int source, int frame, int* samples_left);
+    const double* fromWindow(int source, int offset);
     const double* searchFrom(int source, int* samples_left);
     int loadIntervals(const std::string& labels_path);
     void placeIntervals();
@@ -136,7 +148,13 @@ class Signal {
     int globalIntervalFrame() const;
     int searchIntervalsFrom(int source);
 
-    std::vector<std::unique_ptr<double[]>> samples;
+    std::vector<std::unique_ptr<double[]>> samples;  // of a source from memory, else null
+    // Of a source read from a file: its samples and the trailing zeros; null for one from memory.
+    std::vector<std::unique_ptr<int16_t[]>> stored;
+    // Samples window_begin ... window_begin + window.size() - 1 of window_source's stored samples.
+    std::vector<double> window;
+    int window_source = -1;
+    int window_begin = 0;
     std::vector<int> sample_counts;  // loaded samples; trailing zeros not counted
     std::vector<int> frame_counts;   // from the last framing
     std::vector<int> first_frames;   // global index of each source's frame 0

@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "frontend/signal.h"
+
 namespace tarvik {
 namespace {
 
@@ -223,6 +225,8 @@ TEST(FeatTest, ParametersOutsideTheLimitsGiveNoFrame) {
         {"band above nyquist", Feat(400, 512, 13, 12, 40, 22, 64, 9000, 8000, 0.97, 3)},
         {"no filter", Feat(400, 512, 13, 12, 0, 22, 64, 8000, 8000, 0.97, 3)},
         {"too many cepstra", Feat(400, 512, 13, 13, 40, 22, 64, 8000, 8000, 0.97, 3)},
+        {"frame beyond a file frame's reach", Feat(Signal::FRAME_REACH + 1, 2 * Signal::FRAME_REACH,
+                                                   13, 12, 40, 22, 64, 8000, 8000, 0.97, 3)},
     };
     GetCapturedStdout();
     const std::vector<double> frame = randomSamples(400, 9);
@@ -294,6 +298,18 @@ TEST(FeatTest, FramesComputedAheadAreThoseOfOneFrameAtATime) {
     feat.process(samples.data() + 1480, total - 1480);
     const double* out = feat.process(samples.data() + 1640, 400);
     EXPECT_EQ(std::vector<double>(out, out + 13), frameAlone(samples.data() + 1640, 400));
+
+    // The walk going on in a copy of the samples, one of them changed, as when a source moves its
+    // frames: each frame has the values of the samples where it now lies.
+    std::vector<double> copy = samples;
+    copy[2120 + 5] = -copy[2120 + 5];
+    feat.process(samples.data() + 1640, total - 1640);
+    feat.process(samples.data() + 1800, total - 1800);
+    for (int at = 1960; at <= 2600; at += 160) {
+        out = feat.process(copy.data() + at, total - at);
+        ASSERT_EQ(std::vector<double>(out, out + 13), frameAlone(copy.data() + at, total - at))
+            << at;
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -24,6 +25,14 @@ std::vector<int16_t> ramp(int count) {
     return samples;
 }
 
+// The samples a frame of ramp() at `offset` reads, the trailing zeros after `count` samples.
+void expectRampFrame(const double* p, int offset, int count, int readable) {
+    for (int i = 0; i < readable; ++i) {
+        const double expected = offset + i < count ? (offset + i) % 1000 - 500 : 0.0;
+        ASSERT_EQ(p[i], expected) << "frame at " << offset << ", sample " << i;
+    }
+}
+
 TEST(SignalTest, HeaderedRecordingGivesFramesEvery160Samples) {
     writeWav("ramp16000.wav", ramp(16000));
     Signal signal;
@@ -40,12 +49,11 @@ TEST(SignalTest, HeaderedRecordingGivesFramesEvery160Samples) {
     EXPECT_EQ(first[999], 499.0);
     const double* last = first;
     for (int f = 1; f < 100; ++f) last = signal.nextFrame(&left);
-    EXPECT_EQ(last, first + 99 * 160);
     EXPECT_EQ(left, 160);
     EXPECT_TRUE(signal.isLastFrame());
     EXPECT_EQ(signal.getGlobalFrame(), 99);
-    // The 500 zeros after the recording are readable through the last frame.
-    for (int i = 160; i < 160 + 500; ++i) ASSERT_EQ(last[i], 0.0) << i;
+    // The last frame's samples, and the 500 zeros after the recording, are readable through it.
+    expectRampFrame(last, 99 * 160, 16000, 160 + 500);
     left = -7;
     EXPECT_EQ(signal.nextFrame(&left), nullptr);
     EXPECT_EQ(signal.nextFrame(&left), nullptr);
@@ -103,18 +111,66 @@ TEST(SignalTest, SamplesAreSigned16BitLittleEndianUnscaled) {
     }
 }
 
-TEST(SignalTest, LargeRecordingIsReadWhole) {
-    // More samples than one read chunk, so the bulk reader runs several times.
+TEST(SignalTest, LargeRecordingReadsWholeThroughEveryFrame) {
+    // More samples than one read chunk and than the frame window holds, so both move.
     const int count = 100000 + 37;
     writeWav("long.wav", ramp(count));
     Signal signal;
     ASSERT_EQ(signal.loadFile("long.wav", "", true), Signal::LOAD_OK);
     signal.setFrame(20, 0.0);
+    ASSERT_EQ(signal.readableSamples(), Signal::FRAME_REACH);
+    int left = 0;
+    int offset = 0;
+    for (const double* p = signal.firstFrame(&left); p != nullptr; p = signal.nextFrame(&left)) {
+        ASSERT_EQ(left, count - offset);
+        const int readable = std::min(Signal::FRAME_REACH, left + 500);
+        expectRampFrame(p, offset, count, readable);
+        offset += 320;
+    }
+    EXPECT_EQ(offset, count / 320 * 320);
+}
+
+TEST(SignalTest, FileFramesReadTheirSamplesInAnyOrder) {
+    const int count = 60000;
+    writeWav("a.wav", ramp(count));
+    writeWav("b.wav", ramp(20000));
+    Signal signal;
+    ASSERT_EQ(signal.loadFile("a.wav", "", true), Signal::LOAD_OK);
+    ASSERT_EQ(signal.loadFile("b.wav", "", true), Signal::LOAD_OK);
+    signal.setFrame(FRAME_MS, FRAME_OVERLAP);
     int left = 0;
     const double* p = signal.firstFrame(&left);
-    ASSERT_EQ(left, count);
-    for (int i = 0; i < count; ++i) ASSERT_EQ(p[i], i % 1000 - 500) << i;
-    for (int i = count; i < count + 500; ++i) ASSERT_EQ(p[i], 0.0) << i;
+    for (int f = 1; f < signal.getFrameCount(0); ++f) p = signal.nextFrame(&left);
+    expectRampFrame(p, count - left, count, left + 500);
+    // Backwards, far back, to the other source and back, and at random.
+    for (const int k : {1, 0, 200, 374, 3}) {
+        p = signal.prevFrame(k, &left);
+        ASSERT_NE(p, nullptr) << k;
+        expectRampFrame(p, count - left, count, std::min(Signal::FRAME_REACH, left + 500));
+    }
+    p = signal.gotoSource(1, &left);
+    expectRampFrame(p, 0, 20000, Signal::FRAME_REACH);
+    p = signal.gotoSource(0, &left);
+    expectRampFrame(p, 0, count, Signal::FRAME_REACH);
+    for (int i = 0; i < 20; ++i) {
+        p = signal.randomFrame(&left);
+        ASSERT_NE(p, nullptr);
+        // Both ramps give the same values at the same distance from their ends.
+        expectRampFrame(p, count - left, count, 400);
+    }
+}
+
+TEST(SignalTest, FramesAsLongAsTheReachReadWhole) {
+    const int count = 3 * Signal::FRAME_REACH;
+    writeWav("a.wav", ramp(count));
+    Signal signal;
+    ASSERT_EQ(signal.loadFile("a.wav", "", true), Signal::LOAD_OK);
+    signal.setFrame(1000, 0.5);  // 16000-sample frames every 8000
+    ASSERT_EQ(signal.readableSamples(), 16000);
+    int left = 0;
+    for (const double* p = signal.firstFrame(&left); p != nullptr; p = signal.nextFrame(&left)) {
+        expectRampFrame(p, count - left, count, std::min(16000, left + 500));
+    }
 }
 
 TEST(SignalTest, FileShorterThanHeaderWithoutRiffLoadsWithoutFrames) {
@@ -338,13 +394,14 @@ TEST(SignalTest, LoadBuffer) {
     Signal signal;
     ASSERT_EQ(signal.loadFile("b.wav", "", true), Signal::LOAD_OK);
     signal.setFrame(FRAME_MS, FRAME_OVERLAP);
+    int left = 0;
+    ASSERT_NE(signal.firstFrame(&left), nullptr);  // the file's frames read before the swap
     const std::vector<double> data = {0.5, -0.25, 3.0};
     std::vector<double> longer(480, 2.0);
     longer[0] = 7.0;
     signal.loadBuffer(longer.data(), 480);
     EXPECT_EQ(signal.getSourceName(0), "Memory Buffer");
     EXPECT_EQ(signal.getFrameCount(0), 3);
-    int left = 0;
     const double* p = signal.firstFrame(&left);
     EXPECT_EQ(p[0], 7.0);
     EXPECT_EQ(left, 480);
