@@ -46,6 +46,8 @@ if $training; then
     jconvolver-config-files python3-pyo
     minetest-data hyperrogue-music extremetuxracer-data wesnoth-1.16-data xmoto-data asc-music
     lomiri-sounds oxygen-sounds heroes-sound-effects timgm6mb-soundfont
+    lugaru-data endless-sky-data freeorion-data drascula-music deepin-sound-theme btanks-data
+    manaplus-data bzflag-data meritous-data
   )
 fi
 # With --fuzz: clang with its sanitizer and libFuzzer runtimes.

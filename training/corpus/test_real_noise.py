@@ -35,6 +35,8 @@ class Rules(unittest.TestCase):
         mt = '/usr/share/games/minetest/games/minetest_game/mods/'
         hr = '/usr/share/hyperrogue/'
         ad = '/usr/share/games/0ad/mods/public/public.zip!audio/ambient/'
+        bt = '/usr/share/games/btanks/data/'
+        lu = '/usr/share/games/lugaru/Sounds/'
         cases = [
             ('minetest-data', {mt + 'env_sounds/sounds/env_sounds_water.1.ogg': 'water',
                                mt + 'default/sounds/default_cool_lava.2.ogg': 'water',
@@ -59,6 +61,12 @@ class Rules(unittest.TestCase):
             ('lomiri-sounds', {'/usr/share/sounds/lomiri/ringtones/Koto chords.ogg': 'instrument',
                                '/usr/share/sounds/lomiri/camera/click/camera_click.ogg':
                                    'effects'}),
+            ('btanks-data', {bt + 'tunes/menu.ogg': 'music',
+                             bt + 'sounds/ambient/swamp.ogg': 'ambience',
+                             bt + 'sounds/laugh01.ogg': 'human-nonspeech',
+                             bt + 'sounds/explosion.ogg': 'effects'}),
+            ('lugaru-data', {lu + 'Music1Snow.ogg': 'music', lu + 'Wind.ogg': 'ambience',
+                             lu + 'Fire.ogg': 'ambience', lu + 'FireStart.ogg': 'effects'}),
         ]
         for package, want in cases:
             with self.subTest(package):
