@@ -5,7 +5,7 @@
 # exactly one code per frame (n / 160, counted with tarvik_frames) and that
 # Praat reads the TextGrid with the end time of that many codes; prints the
 # time, times real time, and peak resident memory against the budget of the
-# samples as doubles plus 64 MB. Exits 1 when a check fails.
+# samples as 16-bit values plus 64 MB. Exits 1 when a check fails.
 # Usage: bench/app/run_long.sh [build folder] [seconds]
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
@@ -53,10 +53,10 @@ fi
 awk -v s="$seconds" -v n="$samples" -v t0="$start" -v t1="$end" -v rss="$rss_kb" \
     -v codes="$codes" -v intervals="$intervals" 'BEGIN {
     t = t1 - t0
-    budget = (n * 8 + 64 * 1048576) / 1048576
+    budget = (n * 2 + 64 * 1048576) / 1048576
     printf "recording: %d s, %d samples; %d codes; %d intervals\n", s, n, codes, intervals
     printf "run: %.2f s; %.0f times real time on one core\n", t, s / t
-    printf "peak resident memory: %.1f MB (budget: samples x 8 bytes + 64 MB = %.1f MB)\n", \
+    printf "peak resident memory: %.1f MB (budget: samples x 2 bytes + 64 MB = %.1f MB)\n", \
         rss / 1024, budget
     if (rss / 1024 > budget) {
         print "FAILED: over the memory budget"
