@@ -68,6 +68,7 @@ fi
 model_note="model: $(sha256sum "$models/media.am" | cut -c1-12) (sha-256 of media.am)"
 if git -C "$models" rev-parse --git-dir >/dev/null 2>&1; then
   model_note+=", commit $(git -C "$models" log -1 --format='%h %s' -- .)"
+  [ -z "$(git -C "$models" status --porcelain -- .)" ] || model_note+=" (the folder changed since)"
 fi
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 "$python" "$here/score.py" "$split" "$out" "$results" tarvik webrtc silero ten \
