@@ -47,7 +47,7 @@ RULES = [
     ('planetblupi-music-ogg', 'music', r'[/!]music/', SPEECH),
     ('wesnoth-1.16-music', 'music', r'/music/', SPEECH + r'|nunc_dimittis|heroes_rite|love_theme'),
     ('singularity-music', 'music', r'[/!]music/', SPEECH),
-    ('nexuiz-music', 'music', r'cdtracks/', SPEECH),
+    ('nexuiz-music', 'music', r'cdtracks/', SPEECH + r'|digital-pursuit'),
     ('hedgewars-data', 'music', r'/Music/', SPEECH),
     ('hedgewars-data', 'effects', r'/Sounds/[^/]+$',
      SPEECH + r'|yoohoo|kiss|countdown|hell|extratime|suddendeath|homerun|denied|valkyries|custom'),

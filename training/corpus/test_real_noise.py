@@ -37,6 +37,7 @@ class Rules(unittest.TestCase):
         ad = '/usr/share/games/0ad/mods/public/public.zip!audio/ambient/'
         bt = '/usr/share/games/btanks/data/'
         lu = '/usr/share/games/lugaru/Sounds/'
+        nx = '/usr/share/games/nexuiz/data/music.pk3!'
         cases = [
             ('minetest-data', {mt + 'env_sounds/sounds/env_sounds_water.1.ogg': 'water',
                                mt + 'default/sounds/default_cool_lava.2.ogg': 'water',
@@ -65,6 +66,8 @@ class Rules(unittest.TestCase):
                              bt + 'sounds/ambient/swamp.ogg': 'ambience',
                              bt + 'sounds/laugh01.ogg': 'human-nonspeech',
                              bt + 'sounds/explosion.ogg': 'effects'}),
+            ('nexuiz-music', {nx + 'sound/cdtracks/chaos-fog.ogg': 'music',
+                              nx + 'sound/cdtracks/digital-pursuit.ogg': None}),
             ('lugaru-data', {lu + 'Music1Snow.ogg': 'music', lu + 'Wind.ogg': 'ambience',
                              lu + 'Fire.ogg': 'ambience', lu + 'FireStart.ogg': 'effects'}),
         ]
