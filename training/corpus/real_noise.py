@@ -298,6 +298,13 @@ def tail(path):
     return '/'.join(path.replace('!', '/').split('/')[-3:])
 
 
+def excluded(exclude, path, match):
+    """Whether a rule's exclusion names the path: in its last components, or anywhere from where
+    the rule's pattern matched (folders such as '/symbols/' can lie deeper than the last three)."""
+    return bool(re.search(exclude, tail(path), re.I) or
+                re.search(exclude, path[match.start():], re.I))
+
+
 def plan(out, cap_music, cap_other):
     """Jobs (out, family, package, path, limit seconds) and the cap of each (family, package)."""
     jobs, caps = [], {}
@@ -305,8 +312,9 @@ def plan(out, cap_music, cap_other):
         chosen = {}
         for path in audio_paths(package):
             for pkg, family, pattern, exclude in RULES:
-                if pkg == package and re.search(pattern, path, re.I):
-                    if not re.search(exclude, tail(path), re.I):
+                match = re.search(pattern, path, re.I) if pkg == package else None
+                if match:
+                    if not excluded(exclude, path, match):
                         chosen.setdefault(family, []).append(path)
                     break
         for family, paths in sorted(chosen.items()):

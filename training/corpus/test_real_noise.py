@@ -35,6 +35,8 @@ class Rules(unittest.TestCase):
         mt = '/usr/share/games/minetest/games/minetest_game/mods/'
         hr = '/usr/share/hyperrogue/'
         ad = '/usr/share/games/0ad/mods/public/public.zip!audio/ambient/'
+        ad0 = '/usr/share/games/0ad/mods/public/public.zip!audio/'
+        tp = '/usr/share/tuxpaint/stamps/'
         bt = '/usr/share/games/btanks/data/'
         lu = '/usr/share/games/lugaru/Sounds/'
         nx = '/usr/share/games/nexuiz/data/music.pk3!'
@@ -50,7 +52,15 @@ class Rules(unittest.TestCase):
                                   hr + 'sounds/hit-prince.ogg': None}),
             ('0ad-data', {ad + 'water/river_fast_21.ogg': 'water',
                           ad + 'dusk/wind_gust_3.ogg': 'water',
-                          ad + 'dusk/birds_2.ogg': 'ambience'}),
+                          ad + 'dusk/birds_2.ogg': 'ambience',
+                          ad0 + 'actor/singlesteps/step_wood_1.ogg': 'effects',
+                          ad0 + 'actor/human/death/male_death_01.ogg': None}),
+            # Spoken letters and numbers lie four folders below their excluded folder.
+            ('tuxpaint-stamps-default', {tp + 'animals/birds/crow.ogg': 'everyday',
+                                         tp + 'symbols/math/9_nl.ogg': None,
+                                         tp + 'symbols/alphabets/english/outlined/uppercase/'
+                                              'E_outline_en_GB.ogg': None,
+                                         tp + 'vehicles/cars/car.ogg': 'machine'}),
             ('flightgear-data-base', {'/usr/share/games/flightgear/Sounds/rain.wav': 'water',
                                       '/usr/share/games/flightgear/Sounds/wind.wav': 'water',
                                       '/usr/share/games/flightgear/Aircraft/c172p/Sounds/'
