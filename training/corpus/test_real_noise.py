@@ -37,6 +37,7 @@ class Rules(unittest.TestCase):
         ad = '/usr/share/games/0ad/mods/public/public.zip!audio/ambient/'
         ad0 = '/usr/share/games/0ad/mods/public/public.zip!audio/'
         tp = '/usr/share/tuxpaint/stamps/'
+        stk = '/usr/share/games/supertuxkart/data/sfx/'
         bt = '/usr/share/games/btanks/data/'
         lu = '/usr/share/games/lugaru/Sounds/'
         nx = '/usr/share/games/nexuiz/data/music.pk3!'
@@ -78,6 +79,10 @@ class Rules(unittest.TestCase):
                              bt + 'sounds/explosion.ogg': 'effects'}),
             ('nexuiz-music', {nx + 'sound/cdtracks/chaos-fog.ogg': 'music',
                               nx + 'sound/cdtracks/digital-pursuit.ogg': None}),
+            ('drascula-music', {'/usr/share/scummvm/drascula/audio/track3.ogg': 'music',
+                                '/usr/share/scummvm/drascula/audio/track29.ogg': None}),
+            ('supertuxkart-data', {stk + 'wind.ogg': 'water', stk + 'lenautile_restaurant.ogg': None,
+                                   stk + 'sara_airport_pa.ogg': None}),
             ('lugaru-data', {lu + 'Music1Snow.ogg': 'music', lu + 'Wind.ogg': 'ambience',
                              lu + 'Fire.ogg': 'ambience', lu + 'FireStart.ogg': 'effects'}),
         ]
