@@ -86,6 +86,11 @@ def batch_of(recordings, pieces):
     return torch.from_numpy(xs), torch.from_numpy(ys), torch.from_numpy(ms)
 
 
+def stream_steps(frames, a):
+    """Steps of a --carry epoch over `frames` frames: sequences per batch slot."""
+    return math.ceil(frames / (a.batch * (a.length - netmod.LOOKAHEAD)))
+
+
 def stream_order(recordings, weights, rng, frames):
     """Recordings (indices) one after another for at least `frames` frames: every recording once
     in random order, again as often as needed, or drawn by `weights` x their frames."""
@@ -310,7 +315,7 @@ def main():
         model.load_state_dict({k: v.float() for k, v in init.state_dict().items()})
 
     steps_per_epoch = math.ceil(len(sequences(raw["train"], rng, a.length)) / a.batch)
-    carry_steps = math.ceil(frames / (a.batch * (a.length - netmod.LOOKAHEAD)))
+    carry_steps = stream_steps(frames, a)
     if a.resume and bool(saved["args"].get("carry")) != a.carry:
         # the same place on the learning-rate schedule in steps of the other kind
         before, after = ((steps_per_epoch, carry_steps) if a.carry
@@ -397,8 +402,7 @@ def train_streams(model, opt, a, recordings, weights, rng, step, steps):
     frames into the slot's next sequence, all slots starting from zero, each later sequence
     from zero with chance --carry-reset. Returns what train_epoch does."""
     scored = a.length - netmod.LOOKAHEAD
-    frames = sum(len(x) for x, _ in recordings)
-    per_slot = math.ceil(frames / (a.batch * scored))
+    per_slot = stream_steps(sum(len(x) for x, _ in recordings), a)
     span = per_slot * scored
     order = stream_order(recordings, weights, rng, a.batch * span + netmod.LOOKAHEAD)
     ends = np.cumsum([len(recordings[r][0]) for r in order])
