@@ -10,12 +10,13 @@
 #   --existing-corpus  use the corpus in DIR as it is (its splits READY) instead of rebuilding it
 #   --real DIR         where the real recordings of the Debian packages are decoded, once
 #                      (default out/training/real; speech/ and noise/ with READY are kept)
-#   --train-hours H    hours of training recordings (default 10)
-#   --valid-hours V    hours of validation recordings of held-out real packages (default 1.5)
+#   --train-hours H    hours of training recordings
+#   --valid-hours V    hours of validation recordings of held-out real packages
 #   --seed S           seed of the corpus and of the training (default 1)
 #   --train-conditions L  cycle of speech conditions of the training recordings
-#                      (default clean,20,10,5,0; repeat one to weigh it more)
-#   --train-nospeech F share of training recordings without speech (default 0.25)
+#                      (repeat one to weigh it more)
+#   --train-nospeech F share of training recordings without speech
+#                      (defaults of these three: training/corpus/build_corpus.py --help)
 #   --resume           continue the training of the last checkpoint: the one of an interrupted
 #                      run (out/training/cache/checkpoint.pt), else the pair's own
 #                      (models/checkpoint.pt) with its arguments, but for the training options
@@ -38,11 +39,8 @@ cd "$(dirname "$0")/.."
 corpus=out/training/corpus
 existing=0
 real=out/training/real
-train_hours=10
-valid_hours=1.5
 seed=1
-train_conditions=clean,20,10,5,0
-train_nospeech=0.25
+corpus_options=()
 resume=0
 jobs=6
 evaluate_options=()
@@ -53,11 +51,9 @@ while [ $# -gt 0 ]; do
         --corpus) corpus=$2; shift 2 ;;
         --existing-corpus) existing=1; shift ;;
         --real) real=$2; shift 2 ;;
-        --train-hours) train_hours=$2; shift 2 ;;
-        --valid-hours) valid_hours=$2; shift 2 ;;
+        --train-hours|--valid-hours|--train-conditions|--train-nospeech)
+            corpus_options+=("$1" "$2"); shift 2 ;;
         --seed) seed=$2; shift 2 ;;
-        --train-conditions) train_conditions=$2; shift 2 ;;
-        --train-nospeech) train_nospeech=$2; shift 2 ;;
         --resume) resume=1; shift ;;
         --jobs) jobs=$2; shift 2 ;;
         --bias-objective) evaluate_options+=(--objective "$2"); shift 2 ;;
@@ -122,10 +118,8 @@ build_corpus() {
         echo "using the existing corpus in $corpus"
         return
     fi
-    "$python" training/corpus/build_corpus.py --out "$corpus" --train-hours "$train_hours" \
-        --valid-hours "$valid_hours" --seed "$seed" --jobs "$jobs" \
-        --real-speech "$real/speech" --real-noise "$real/noise" \
-        --train-conditions "$train_conditions" --train-nospeech "$train_nospeech"
+    "$python" training/corpus/build_corpus.py --out "$corpus" --seed "$seed" --jobs "$jobs" \
+        --real-speech "$real/speech" --real-noise "$real/noise" "${corpus_options[@]}"
 }
 
 total=$SECONDS

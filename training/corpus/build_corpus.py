@@ -28,7 +28,8 @@ from wavio import RATE, write_wav  # noqa: E402
 SPLITS = {'train': 0, 'valid-synth': 1, 'valid': 2}
 LENGTHS = {'train': (10.0, 60.0), 'valid': (10.0, 40.0), 'valid-synth': (10.0, 14.0)}  # s, uniform
 CONDITIONS = ['clean', '20', '10', '5', '0']
-NOSPEECH_SHARE = 0.2
+NOSPEECH_SHARE = 0.2  # of the validation splits
+TRAIN_NOSPEECH_SHARE = 0.3
 NOSPEECH_SILENT_SHARE = 0.05  # of nospeech recordings: no noise at all
 # Noise families of the real splits, repeated by weight.
 REAL_TRAIN_FAMILIES = (['music'] * 4 + ['musicmix'] + ['ambience'] * 3 + ['everyday'] * 3 +
@@ -176,8 +177,8 @@ def write_sample(folder, seed):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument('--out')
-    ap.add_argument('--train-hours', type=float, default=6.0)
-    ap.add_argument('--valid-hours', type=float, default=1.0)
+    ap.add_argument('--train-hours', type=float, default=10.0)
+    ap.add_argument('--valid-hours', type=float, default=1.5)
     ap.add_argument('--seed', type=int, default=1)
     ap.add_argument('--jobs', type=int, default=4)
     ap.add_argument('--sample', help='write sample.wav and sample.ref.tsv into this folder')
@@ -190,7 +191,7 @@ def main():
                     help='which splits to build, in order')
     ap.add_argument('--train-conditions', default=','.join(CONDITIONS),
                     help='cycle of speech conditions of the training split, e.g. clean,20,10,5,5,0,0')
-    ap.add_argument('--train-nospeech', type=float, default=NOSPEECH_SHARE,
+    ap.add_argument('--train-nospeech', type=float, default=TRAIN_NOSPEECH_SHARE,
                     help='share of training recordings without speech (default %(default)s)')
     a = ap.parse_args()
     if not a.out and not a.sample:
