@@ -229,6 +229,18 @@ class BiasObjectiveTest(unittest.TestCase):
         self.assertEqual(scores, sorted(scores, reverse=True))
         self.assertAlmostEqual(scores[0], 0.70)
 
+    def test_epoch_selection_lets_a_strong_epoch_just_over_the_bound_win(self):
+        def table(f1, fa):
+            return {**{c: {"f1": f1} for c in evaluate.CONDITIONS[:-1]},
+                    "nospeech": {"false_alarm": fa}}
+
+        weak_within, strong_over = table(0.64, 0.026), table(0.80, 0.05)
+        self.assertGreater(evaluate.mean_f1(weak_within, 0.03),
+                           evaluate.mean_f1(strong_over, 0.03))
+        self.assertGreater(evaluate.traded_f1(strong_over, 0.03),
+                           evaluate.traded_f1(weak_within, 0.03))
+        self.assertAlmostEqual(evaluate.traded_f1(strong_over, 0.03), 0.76)
+
 
 class ArgumentsTest(unittest.TestCase):
     def test_resume_keeps_the_saved_arguments_but_those_given(self):
