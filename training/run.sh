@@ -31,7 +31,7 @@
 #   --help             prints this text and the training options
 # Training options (training/model/train.py, which holds their defaults), among them --epochs,
 # --minutes (a cap on the run, not the schedule), --blocks, --cells, --threads, --length,
-# --batch, --lr, --noise, --weight-decay, --carry, --carry-reset, are passed to the trainer as
+# --batch, --lr, --noise, --weight-decay, --no-carry, --carry-reset, are passed to the trainer as
 # they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -64,7 +64,7 @@ while [ $# -gt 0 ]; do
             echo
             /usr/bin/python3 training/model/train.py --help | sed -n '/^options:/,$p'
             exit 0 ;;
-        --carry) training_options+=("$1"); shift ;;
+        --carry|--no-carry) training_options+=("$1"); shift ;;
         --*) training_options+=("$1" "$2"); shift 2 ;;
         *) echo "unknown argument: $1" >&2; exit 2 ;;
     esac

@@ -253,9 +253,13 @@ class ArgumentsTest(unittest.TestCase):
             again = train.arguments(["--corpus", "c2", "--cache", "k", "--tool", "t",
                                      "--frames-tool", "f", "--out", "o", "--resume", path,
                                      "--epochs=20"])
-        self.assertEqual((again.blocks, again.lr, again.epochs, again.corpus),
-                         (16, 0.01, 20, "c2"))
+            off = train.arguments(["--corpus", "c", "--cache", "k", "--tool", "t",
+                                   "--frames-tool", "f", "--out", "o", "--resume", path,
+                                   "--no-carry"])
+        self.assertEqual((again.blocks, again.lr, again.epochs, again.corpus, again.carry),
+                         (16, 0.01, 20, "c2", True))
         self.assertEqual(again.checkpoint, os.path.join("k", "checkpoint.pt"))
+        self.assertEqual((off.blocks, off.carry), (16, False))
 
     def test_learning_rate_follows_the_steps(self):
         a = train.arguments(["--corpus", "c", "--cache", "k", "--tool", "t", "--frames-tool", "f",

@@ -221,12 +221,13 @@ def arguments(argv=None):
                    help="frames per training sequence (20k + 20); longer recordings are cut")
     p.add_argument("--batch", type=int, default=32, help="sequences per step (with --carry: "
                    "streams)")
-    p.add_argument("--carry", action="store_true",
+    p.add_argument("--carry", action=argparse.BooleanOptionalAction, default=True,
                    help="train on streams: each batch slot plays recordings one after another, "
                         "cut into consecutive sequences of --length frames (overlapping by the "
                         "20 look-ahead frames), the forward layer carrying its output and state "
                         "from one sequence into the slot's next; every slot starts from zero at "
-                        "the beginning of an epoch")
+                        "the beginning of an epoch; --no-carry: independent sequences from "
+                        "zero")
     p.add_argument("--carry-reset", type=float, default=0.05,
                    help="with --carry: chance that a slot's next sequence starts from zero")
     p.add_argument("--lr", type=float, default=5e-3)
@@ -255,8 +256,8 @@ def arguments(argv=None):
     a = p.parse_args(argv)
     if a.resume:
         words = sys.argv[1:] if argv is None else argv
-        given = {k for k in vars(a)
-                 if any(w.split("=")[0] == "--" + k.replace("_", "-") for w in words)}
+        flags = {k: ("--" + k.replace("_", "-"), "--no-" + k.replace("_", "-")) for k in vars(a)}
+        given = {k for k in vars(a) if any(w.split("=")[0] in flags[k] for w in words)}
         saved = torch.load(a.resume)["args"]
         for k, v in saved.items():
             if k not in given and k not in ("corpus", "cache", "tool", "frames_tool", "out",
