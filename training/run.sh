@@ -16,7 +16,7 @@
 #   --train-conditions L  cycle of speech conditions of the training recordings
 #                      (repeat one to weigh it more)
 #   --train-nospeech F share of training recordings without speech
-#                      (defaults of these three: training/corpus/build_corpus.py --help)
+#                      (defaults of these four: training/corpus/build_corpus.py --help)
 #   --resume           continue the training of the last checkpoint: the one of an interrupted
 #                      run (out/training/cache/checkpoint.pt), else the pair's own
 #                      (models/checkpoint.pt) with its arguments, but for the training options

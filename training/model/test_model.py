@@ -218,23 +218,20 @@ class StreamsTest(unittest.TestCase):
                                                    .max()), places=6)
 
 
+def condition_table(f1, fa):
+    """A per-condition table with one speech F1 for all speech conditions."""
+    return {**{c: {"f1": f1} for c in evaluate.CONDITIONS[:-1]}, "nospeech": {"false_alarm": fa}}
+
+
 class BiasObjectiveTest(unittest.TestCase):
     def test_false_alarms_over_the_bound_rank_below_and_trade_against_f1(self):
-        def table(f1, fa):
-            return {**{c: {"f1": f1} for c in evaluate.CONDITIONS[:-1]},
-                    "nospeech": {"false_alarm": fa}}
-
         ranked = [(0.70, 0.03), (0.60, 0.01), (0.90, 0.10), (0.75, 0.07), (0.95, 0.20)]
-        scores = [evaluate.mean_f1(table(f1, fa), 0.03) for f1, fa in ranked]
+        scores = [evaluate.mean_f1(condition_table(f1, fa), 0.03) for f1, fa in ranked]
         self.assertEqual(scores, sorted(scores, reverse=True))
         self.assertAlmostEqual(scores[0], 0.70)
 
     def test_epoch_selection_lets_a_strong_epoch_just_over_the_bound_win(self):
-        def table(f1, fa):
-            return {**{c: {"f1": f1} for c in evaluate.CONDITIONS[:-1]},
-                    "nospeech": {"false_alarm": fa}}
-
-        weak_within, strong_over = table(0.64, 0.026), table(0.80, 0.05)
+        weak_within, strong_over = condition_table(0.64, 0.026), condition_table(0.80, 0.05)
         self.assertGreater(evaluate.mean_f1(weak_within, 0.03),
                            evaluate.mean_f1(strong_over, 0.03))
         self.assertGreater(evaluate.traded_f1(strong_over, 0.03),
